@@ -1,0 +1,39 @@
+# Quick start: `make demo` runs the main job against a local Bugzilla test server,
+# `make test` builds and runs every test (plain and AddressSanitizer/UBSan builds).
+JOBS ?= $(shell nproc)
+BUILD ?= build
+SAN_BUILD ?= build-asan
+
+.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+$(SAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DBUGZILLA_SANITIZE=ON
+
+build-asan: deps $(SAN_BUILD)/CMakeCache.txt
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+test: test-plain test-asan
+
+demo: build
+	testing/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)

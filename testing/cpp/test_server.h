@@ -1,0 +1,98 @@
+// Runs the Bugzilla test server (testing/bugzilla_server.py) on loopback for one test suite,
+// and drives it through its control service: recorded requests, fault injection, settings.
+#pragma once
+
+#include <XmlRpc/XmlRpcValue.h>
+
+#include <string>
+#include <vector>
+#include <sys/types.h>
+
+namespace test_support {
+
+class TestServer {
+public:
+  struct Options {
+    std::string fixture = "default.json";  // file name under testing/fixtures/
+    std::string login_style = "token";     // "token" (4.4.3+), "cookie" (4.2), "both"
+    std::string version = "5.0.6";         // Bugzilla.version; "" answers without "version"
+  };
+
+  TestServer();  // default options
+  explicit TestServer(const Options& options);
+  ~TestServer();  // stops the server process
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  int port() const { return port_; }
+  std::string url() const;  // "http://127.0.0.1:PORT"
+  std::string uri() const { return "/xmlrpc.cgi"; }
+
+  // Every Bugzilla request received since the last clear, oldest first: an array of structs
+  // {"method": text, "params": array, "cookie": text (the Cookie header, "" when none),
+  //  "path": text}.
+  XmlRpc::XmlRpcValue requests();
+  // Only the method names of requests(), in order.
+  std::vector<std::string> methods();
+  void clearRequests();
+
+  // Back to the fixture's data, the options' settings, no injected faults, no sessions.
+  void reset();
+
+  // Settings: "login_style", "version" (text, or an invalid value to leave "version" out).
+  void configure(const std::string& name, const XmlRpc::XmlRpcValue& value);
+
+  // Makes the next `times` calls of `method` (-1: all) misbehave. `kind` is one of
+  //   "fault"        args: {"code": int or "Client", "string": text}
+  //   "close"        close the connection without an answer
+  //   "stall"        args: {"seconds": int} then answer normally
+  //   "http500"      an HTML error page with status 500
+  //   "not_xml"      a 200 reply whose body is not XML
+  //   "truncated"    a reply cut in the middle of the XML
+  //   "wrong_kind"   args: {"member": name, "value": any}: replace a member of the reply
+  //   "huge"         args: {"megabytes": int}: a reply padded to that size
+  //   "raw"          args: {"body": text}: this exact body with status 200
+  void inject(const std::string& method, const std::string& kind,
+              const XmlRpc::XmlRpcValue& args = XmlRpc::XmlRpcValue(), int times = -1);
+
+  // The server's own record of a bug (fixture data plus comments added since), for checks
+  // that the plug-in cannot make itself.
+  XmlRpc::XmlRpcValue bug(int id);
+
+private:
+  XmlRpc::XmlRpcValue control(const char* method, const XmlRpc::XmlRpcValue& params);
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A fresh directory under /tmp, removed with its content when the object goes.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& content) const;
+  bool exists(const std::string& name) const;
+  std::string read(const std::string& name) const;
+
+private:
+  std::string path_;
+};
+
+// The text of a BugzillaConnections.txt with one <connection> per entry.
+struct ConnectionSpec {
+  std::string name;
+  std::string server_url;  // e.g. TestServer::url()
+  int port = -1;           // -1: leave <port> out
+  std::string uri = "/xmlrpc.cgi";
+  std::string product = "Widgets";
+  std::string extra;       // raw XML members appended inside <connection>
+};
+std::string connections_file(const std::vector<ConnectionSpec>& connections,
+                             const std::string& velloran_host = "vcs.example.com",
+                             int velloran_port = 8081);
+
+}  // namespace test_support

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when any is missing.
+set -euo pipefail
+packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libexpat1-dev
+          libgtest-dev libgmock-dev libbenchmark-dev openssl valgrind time)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,69 @@
+// One XML-RPC endpoint reached over HTTP or HTTPS, with an optional shared cookie file.
+#pragma once
+
+#include <XmlRpc/XmlRpcExport.h>
+#include <XmlRpc/XmlRpcValue.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace XmlRpc {
+
+// Results of XmlRpcClient::execute.
+enum TransportCode : int {
+  kExchangeCompleted = 0,  // a response arrived and decoded; it may be a fault
+  kConnectFailed = 202,    // no connection (resolve, refuse, connect timeout, TLS verification)
+  kSendFailed = 203,       // the request could not be sent
+  kReceiveFailed = 204     // no usable response (cut, stall, not XML-RPC, too large, HTTP error)
+};
+
+// What went wrong in the last execute, for diagnostics only: never shown in plug-in messages.
+struct XMLRPC_API TransportFailure {
+  int code = kExchangeCompleted;
+  std::string detail;        // libcurl's error text or the decoder's reason
+  long http_status = 0;      // 0 when no status line arrived
+  std::string content_type;  // as the server sent it
+};
+
+class XMLRPC_API XmlRpcClient {
+public:
+  // `host` is a bare host name or address (plain http) or starts with "http://" or
+  // "https://". Port 0 means the scheme's default. `uri` is the path of the service.
+  XmlRpcClient(const char* host, int port, const char* uri);
+  // A copy keeps host, port, uri, cookie file and settings; it opens its own connection.
+  XmlRpcClient(const XmlRpcClient& other);
+  XmlRpcClient& operator=(const XmlRpcClient&) = delete;
+  ~XmlRpcClient();
+
+  // Cookies the server sets are kept in this file and sent back to the host they belong to.
+  // Clients naming the same file share them. Empty: cookies are not kept.
+  void setCookieFilePath(const std::string& path);
+
+  // Bounded waits (seconds): connecting, and the longest stretch with no byte received.
+  void setConnectTimeout(int seconds);
+  void setIdleTimeout(int seconds);
+  // Bodies larger than this are abandoned (kReceiveFailed).
+  void setMaxResponseBytes(size_t bytes);
+  // An extra CA bundle for servers whose certificates a private authority signed.
+  void setCaFile(const std::string& path);
+  void setVerifyTls(bool verify);
+
+  // One call. An array `params` gives one parameter per element, another valid value one
+  // parameter, an invalid value none. `result` receives the response value, or for a fault
+  // a struct with "faultCode" and "faultString". Returns a TransportCode.
+  int execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result);
+
+  const TransportFailure& lastFailure() const noexcept;
+
+  const std::string& host() const noexcept;
+  int port() const noexcept;
+  const std::string& uri() const noexcept;
+  const std::string& cookieFilePath() const noexcept;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace XmlRpc
