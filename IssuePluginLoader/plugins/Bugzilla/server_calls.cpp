@@ -27,6 +27,7 @@ int describe_call_failure(int, const char*, char**, XmlRpc::XmlRpcValue) {
   throw std::logic_error("Not implemented");
 }
 char* format_message(const char*, const char*) { throw std::logic_error("Not implemented"); }
+char* reply_not_understood(const char*) { throw std::logic_error("Not implemented"); }
 int cookie_expired(std::FILE*) { throw std::logic_error("Not implemented"); }
 int cookie_expired(std::FILE*, double) { throw std::logic_error("Not implemented"); }
 

@@ -40,6 +40,10 @@ int describe_call_failure(int code, const char* caption, char** message_out,
 
 char* format_message(const char* format, const char* argument);
 
+// The message for a reply that holds a member of an unexpected kind (the value type raised
+// XmlRpc::XmlRpcException while it was read): names the operation's caption.
+char* reply_not_understood(const char* caption);
+
 // 1 when the cookie file's first expiry lies within the next hour (or is unreadable).
 int cookie_expired(std::FILE* stream);
 int cookie_expired(std::FILE* stream, double now_seconds);
