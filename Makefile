@@ -35,5 +35,11 @@ test: test-plain test-asan
 demo: build
 	testing/demo.sh $(BUILD)
 
+BENCH_BUILD ?= build-bench
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUGZILLA_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target Bugzilla listing_bench decode_bench
+	python3 bench/run_benchmarks.py $(BENCH_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)

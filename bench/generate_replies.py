@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Writes Bugzilla-shaped XML-RPC replies at scale (User.login, Bug.search, Bug.comments)
+for the listing benchmarks: one folder per bug count, each reply as the exact response body
+a Bugzilla 5.0 server sends (one line, UTF-8, typed strings, dateTime.iso8601)."""
+import argparse
+import os
+import random
+import xmlrpc.client
+
+WORDS = ("frobnicator widget gizmo crash launch build colour render cache timeout parser "
+         "socket window dialog import export löschen größe naïve café 日本 – ✓ € value "
+         "config server client thread memory leak slow fast broken fixed").split()
+
+
+def sentence(rng, length):
+    out = []
+    size = 0
+    while size < length:
+        word = rng.choice(WORDS)
+        out.append(word)
+        size += len(word) + 1
+    return " ".join(out)[:length]
+
+
+def when(rng):
+    return xmlrpc.client.DateTime("2026%02d%02dT%02d:%02d:%02d" % (
+        rng.randint(1, 12), rng.randint(1, 28), rng.randint(0, 23), rng.randint(0, 59),
+        rng.randint(0, 59)))
+
+
+def bug(rng, bug_id):
+    is_open = rng.random() < 0.6
+    return {
+        "id": bug_id, "summary": sentence(rng, 60), "status": "CONFIRMED" if is_open else "RESOLVED",
+        "severity": rng.choice(["normal", "major", "minor", "critical"]),
+        "priority": rng.choice(["P1", "P2", "P3", "---"]), "product": "Widgets",
+        "component": rng.choice(["Frobnicator", "Gizmo", "Docs"]),
+        "resolution": "" if is_open else "FIXED", "alias": [], "is_open": is_open,
+        "assigned_to": "alice@example.com", "creator": "bob@example.com",
+        "creation_time": when(rng), "last_change_time": when(rng), "classification": "Unclassified",
+        "cc": [], "blocks": [], "depends_on": [], "groups": [], "keywords": [], "flags": [],
+        "op_sys": "All", "platform": "All", "version": "unspecified", "url": "", "whiteboard": "",
+        "target_milestone": "---", "qa_contact": "", "is_confirmed": True,
+        "is_cc_accessible": True, "is_creator_accessible": True, "see_also": [],
+    }
+
+
+def comments(rng, bug_id, first_comment_id):
+    return [{
+        "id": first_comment_id + n, "bug_id": bug_id, "count": n, "is_private": False,
+        "creator": "alice@example.com", "time": when(rng), "creation_time": when(rng),
+        "tags": [], "text": sentence(rng, 300),
+    } for n in range(3)]
+
+
+def reply(value):
+    return xmlrpc.client.dumps((value,), methodresponse=True, allow_none=False,
+                               encoding="UTF-8").replace("\n", "").encode("utf-8")
+
+
+def write(folder, count):
+    rng = random.Random(count)
+    os.makedirs(folder, exist_ok=True)
+    bugs = [bug(rng, 1000 + i) for i in range(count)]
+    by_id = {str(b["id"]): {"comments": comments(rng, b["id"], 3 * i)} for i, b in enumerate(bugs)}
+    files = {
+        "User.login.xml": reply({"id": 2, "token": "2-benchmarkTk"}),
+        "Bug.search.xml": reply({"bugs": bugs}),
+        "Bug.comments.xml": reply({"bugs": by_id, "comments": {}}),
+    }
+    for name, body in files.items():
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(body)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--sizes", default="1000,10000,50000")
+    args = parser.parse_args()
+    for size in (int(s) for s in args.sizes.split(",")):
+        folder = os.path.join(args.out, str(size))
+        if not os.path.exists(os.path.join(folder, "Bug.comments.xml")):
+            write(folder, size)
+
+
+if __name__ == "__main__":
+    main()

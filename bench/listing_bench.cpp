@@ -1,0 +1,92 @@
+// One GetIssueList through the exported function, in a process of its own so that its peak
+// memory and CPU time are the listing's. Prints one JSON line.
+#include "issue_plugin_api.h"
+
+#include <dlfcn.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peak_rss_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+template <class Fn>
+Fn symbol(void* handle, const char* name) {
+  void* address = dlsym(handle, name);
+  if (address == nullptr) {
+    std::fprintf(stderr, "missing export %s\n", name);
+    std::exit(2);
+  }
+  return reinterpret_cast<Fn>(address);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT\n");
+    return 2;
+  }
+  const std::string data_dir = argv[2];
+  std::ofstream(data_dir + "/BugzillaConnections.txt")
+      << "<bugzilla_connections><connection><name>bench</name>"
+      << "<server_url>http://127.0.0.1</server_url><port>" << argv[3] << "</port>"
+      << "<web_service_extension>/xmlrpc.cgi</web_service_extension>"
+      << "<product>Widgets</product></connection></bugzilla_connections>\n";
+
+  void* plugin = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (plugin == nullptr) {
+    std::fprintf(stderr, "%s\n", dlerror());
+    return 2;
+  }
+  auto initialize = symbol<InitializeFn>(plugin, "Initialize");
+  auto get_issue_list = symbol<GetIssueListFn>(plugin, "GetIssueList");
+  auto free_issue_list = symbol<FreeIssueListFn>(plugin, "FreeIssueList");
+  auto free_string = symbol<FreeStringFn>(plugin, "FreeString");
+  auto uninitialize = symbol<UninitializeFn>(plugin, "Uninitialize");
+
+  char* error = nullptr;
+  initialize(data_dir.c_str(), &error);
+  char login[] = "alice@example.com";
+  char password[] = "x";
+  char connection[] = "bench";
+  RequestContext context{login, password, connection};
+
+  const long baseline_kib = peak_rss_kib();
+  const double cpu_before = cpu_seconds();
+  const auto started = std::chrono::steady_clock::now();
+  IssueRecord** issues = nullptr;
+  int32_t count = 0;
+  int32_t flag = 0;
+  const int32_t code = get_issue_list(&context, "Assigned To Me", &issues, &count, &flag, &error);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double cpu = cpu_seconds() - cpu_before;
+  const long peak_kib = peak_rss_kib();
+  if (code != 0) {
+    std::fprintf(stderr, "GetIssueList failed: %d %s\n", code, error ? error : "");
+    free_string(error);
+    return 1;
+  }
+  free_issue_list(issues, static_cast<uint32_t>(count));
+  uninitialize();
+  std::printf("{\"records\": %d, \"wall_seconds\": %.6f, \"cpu_seconds\": %.6f, "
+              "\"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
+              count, wall, cpu, baseline_kib, peak_kib);
+  return 0;
+}

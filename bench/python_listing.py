@@ -1,0 +1,37 @@
+#!/usr/bin/env python3
+"""The baseline listing: the same exchanges as GetIssueList (login, Bug.search, one
+Bug.comments) made with python's xmlrpc.client, building the same records. Prints JSON with
+its CPU time and peak memory."""
+import argparse
+import json
+import resource
+import time
+import xmlrpc.client
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--url", required=True)
+    args = parser.parse_args()
+    started_cpu = time.process_time()
+    started = time.perf_counter()
+    proxy = xmlrpc.client.ServerProxy(args.url)
+    token = proxy.User.login({"login": "alice@example.com", "password": "x"})["token"]
+    bugs = proxy.Bug.search({"product": "Widgets", "assigned_to": "alice@example.com",
+                             "token": token})["bugs"]
+    comments = proxy.Bug.comments({"ids": [b["id"] for b in bugs], "token": token})["bugs"]
+    records = []
+    for b in bugs:
+        found = comments.get(str(b["id"]), {}).get("comments", [])
+        records.append((str(b["id"]), b["summary"], b["severity"], b["status"],
+                        found[0]["text"] if found else ""))
+    print(json.dumps({
+        "records": len(records),
+        "wall_seconds": time.perf_counter() - started,
+        "cpu_seconds": time.process_time() - started_cpu,
+        "peak_rss_kib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss,
+    }))
+
+
+if __name__ == "__main__":
+    main()
