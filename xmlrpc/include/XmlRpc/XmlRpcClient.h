@@ -40,13 +40,18 @@ public:
   // Clients naming the same file share them. Empty: cookies are not kept.
   void setCookieFilePath(const std::string& path);
 
-  // Bounded waits (seconds): connecting, and the longest stretch with no byte received.
+  // Bounded waits (seconds): connecting (15 by default, TLS handshake included), and the
+  // longest stretch with no byte received (300). Zero or less restores the default: a wait
+  // is never unbounded.
   void setConnectTimeout(int seconds);
   void setIdleTimeout(int seconds);
-  // Bodies larger than this are abandoned (kReceiveFailed).
+  // Bodies larger than this (after decompression) are abandoned (kReceiveFailed). Default
+  // 1024 MiB; 0 restores it.
   void setMaxResponseBytes(size_t bytes);
-  // An extra CA bundle for servers whose certificates a private authority signed.
+  // An extra CA bundle for servers whose certificates a private authority signed. It is used
+  // in place of the system's authorities for this client.
   void setCaFile(const std::string& path);
+  // Certificate and host name checks are on by default; false turns both off.
   void setVerifyTls(bool verify);
 
   // One call. An array `params` gives one parameter per element, another valid value one

@@ -118,7 +118,24 @@ public:
   // opened) or an array whose bad elements carry a "fault" text.
   int connectionList(const std::string& text);
   // serverInfo leaves the struct of <velloran_server>: "ip_address" (text), "port" (int).
+  // On failure the struct also carries a "fault" text.
   int serverInfo(const std::string& text);
+
+  // Results of connectionList and serverInfo.
+  enum ConnectionsFileCode {
+    kConnectionsOk = 0,
+    // No root element opened (empty text, prose). connectionList leaves the value invalid.
+    kConnectionsNoRoot = 1,
+    // Well-formed, but an entry or the file's structure is wrong: a member that is not a
+    // number or given twice, an unknown element, a wrong root element.
+    kConnectionsBadEntry = 2,
+    // The XML breaks after the root element opened; the fault gives expat's reason and column.
+    kConnectionsBrokenXml = 3,
+    // Not parsed at all: a DOCTYPE (entity declarations) or more than 1 MiB of text.
+    kConnectionsRefused = 4,
+    // serverInfo only: the file has no <velloran_server> section.
+    kConnectionsNoServerSection = 5
+  };
 
 private:
   void destroy() noexcept;
@@ -147,14 +164,18 @@ public:
   using iterator = std::vector<Member>::iterator;
 
   XmlRpcStruct();
-  XmlRpcStruct(const XmlRpcStruct& other);
+  XmlRpcStruct(const XmlRpcStruct& other);  // the copy builds its own lookup table
   XmlRpcStruct& operator=(const XmlRpcStruct& other);
+  XmlRpcStruct(XmlRpcStruct&& other) noexcept;
+  XmlRpcStruct& operator=(XmlRpcStruct&& other) noexcept;
   ~XmlRpcStruct();
 
   size_t size() const noexcept { return members_.size(); }
   bool empty() const noexcept { return members_.empty(); }
   const_iterator begin() const noexcept { return members_.begin(); }
   const_iterator end() const noexcept { return members_.end(); }
+  // Mutable iteration is for changing member values; renaming a member through it would
+  // leave the lookup table stale.
   iterator begin() noexcept { return members_.begin(); }
   iterator end() noexcept { return members_.end(); }
 
@@ -171,7 +192,9 @@ private:
   struct Index;
   void rebuildIndex() const;
   std::vector<Member> members_;
-  mutable Index* index_ = nullptr;  // built on first lookup of a large struct
+  // Built on the first lookup of a large struct, so even const lookups write it: a struct
+  // shared between threads needs the caller's lock.
+  mutable Index* index_ = nullptr;
 };
 
 }  // namespace XmlRpc

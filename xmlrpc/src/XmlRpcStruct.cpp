@@ -1,0 +1,166 @@
+// Struct members in insertion order. Small structs are scanned; large ones (a Bug.comments
+// reply has one member per bug) get an open-addressing table of member positions, built on
+// the first lookup and dropped whenever positions shift.
+#include <XmlRpc/XmlRpcValue.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace XmlRpc {
+
+namespace {
+
+// Up to this many members a backward scan is as fast as hashing and needs no memory.
+constexpr size_t kLinearScanLimit = 16;
+constexpr uint32_t kEmptySlot = UINT32_MAX;
+
+uint32_t hashName(const std::string& name) {
+  const size_t h = std::hash<std::string_view>()(std::string_view(name));
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+}  // namespace
+
+// Slots hold positions into members_, not names, so the table stays valid when the
+// member vector reallocates and costs 8 bytes per slot.
+struct XmlRpcStruct::Index {
+  struct Slot {
+    uint32_t position = kEmptySlot;
+    uint32_t hash = 0;
+  };
+  std::vector<Slot> slots;  // size is a power of two, at most half full
+  size_t used = 0;
+
+  explicit Index(size_t memberCount) {
+    size_t capacity = 64;
+    while (capacity < memberCount * 4) capacity *= 2;
+    slots.resize(capacity);
+  }
+
+  bool hasRoomForOneMore() const { return (used + 1) * 2 <= slots.size(); }
+
+  // Records `position`; a later member of the same name takes the slot over, so lookups
+  // find the last one.
+  void insert(const std::vector<Member>& members, uint32_t position) {
+    const std::string& name = members[position].first;
+    const uint32_t hash = hashName(name);
+    const size_t mask = slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots[i];
+      if (slot.position == kEmptySlot) {
+        slot.position = position;
+        slot.hash = hash;
+        ++used;
+        return;
+      }
+      if (slot.hash == hash && members[slot.position].first == name) {
+        slot.position = position;
+        return;
+      }
+    }
+  }
+
+  const Member* lookup(const std::vector<Member>& members, const std::string& name) const {
+    const uint32_t hash = hashName(name);
+    const size_t mask = slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots[i];
+      if (slot.position == kEmptySlot) return nullptr;
+      if (slot.hash == hash && members[slot.position].first == name) return &members[slot.position];
+    }
+  }
+};
+
+XmlRpcStruct::XmlRpcStruct() = default;
+
+XmlRpcStruct::XmlRpcStruct(const XmlRpcStruct& other) : members_(other.members_) {}
+
+XmlRpcStruct::XmlRpcStruct(XmlRpcStruct&& other) noexcept
+    : members_(std::move(other.members_)), index_(other.index_) {
+  other.members_.clear();
+  other.index_ = nullptr;
+}
+
+XmlRpcStruct& XmlRpcStruct::operator=(const XmlRpcStruct& other) {
+  if (this != &other) {
+    std::vector<Member> copy(other.members_);
+    members_.swap(copy);
+    delete index_;
+    index_ = nullptr;
+  }
+  return *this;
+}
+
+XmlRpcStruct& XmlRpcStruct::operator=(XmlRpcStruct&& other) noexcept {
+  if (this != &other) {
+    // Positions in the table refer to the member vector, which moves along with it.
+    std::vector<Member> taken(std::move(other.members_));
+    Index* takenIndex = other.index_;
+    other.members_.clear();
+    other.index_ = nullptr;
+    members_.swap(taken);
+    delete index_;
+    index_ = takenIndex;
+  }
+  return *this;
+}
+
+XmlRpcStruct::~XmlRpcStruct() { delete index_; }
+
+void XmlRpcStruct::rebuildIndex() const {
+  delete index_;
+  index_ = nullptr;
+  auto* index = new Index(members_.size());
+  for (size_t i = 0; i < members_.size(); ++i) index->insert(members_, static_cast<uint32_t>(i));
+  index_ = index;
+}
+
+const XmlRpcValue* XmlRpcStruct::find(const std::string& name) const {
+  if (members_.size() <= kLinearScanLimit) {
+    // Backward, so that the last of duplicated names wins as it does in the table.
+    for (auto it = members_.rbegin(); it != members_.rend(); ++it)
+      if (it->first == name) return &it->second;
+    return nullptr;
+  }
+  if (!index_) rebuildIndex();
+  const Member* member = index_->lookup(members_, name);
+  return member ? &member->second : nullptr;
+}
+
+XmlRpcValue* XmlRpcStruct::find(const std::string& name) {
+  return const_cast<XmlRpcValue*>(static_cast<const XmlRpcStruct*>(this)->find(name));
+}
+
+XmlRpcValue& XmlRpcStruct::operator[](const std::string& name) {
+  if (XmlRpcValue* existing = find(name)) return *existing;
+  return append(name);
+}
+
+XmlRpcValue& XmlRpcStruct::append(std::string name) {
+  members_.emplace_back(std::move(name), XmlRpcValue());
+  if (index_) {
+    // Keep the table in step while it has room; otherwise drop it for a lazy rebuild.
+    if (index_->hasRoomForOneMore() && members_.size() <= UINT32_MAX) {
+      index_->insert(members_, static_cast<uint32_t>(members_.size() - 1));
+    } else {
+      delete index_;
+      index_ = nullptr;
+    }
+  }
+  return members_.back().second;
+}
+
+bool XmlRpcStruct::remove(const std::string& name) {
+  // Every member of that name goes, as replacement would have left only one.
+  const auto firstRemoved = std::remove_if(members_.begin(), members_.end(),
+                                           [&](const Member& m) { return m.first == name; });
+  if (firstRemoved == members_.end()) return false;
+  members_.erase(firstRemoved, members_.end());
+  delete index_;  // positions after the removed members shifted
+  index_ = nullptr;
+  return true;
+}
+
+}  // namespace XmlRpc
