@@ -1,0 +1,123 @@
+// The XML-RPC client: encodes a call, posts it, keeps the cookie file, decodes the reply.
+#include <XmlRpc/XmlRpcClient.h>
+
+#include "cookie_jar.h"
+#include "endpoint.h"
+#include "http_transport.h"
+#include "wire_decode.h"
+#include "wire_encode.h"
+
+namespace XmlRpc {
+
+namespace {
+
+const detail::HttpSettings kDefaults;
+
+// Replies this large are rare; keeping their buffer for the next call would hold memory.
+constexpr size_t kKeptBodyCapacity = size_t{16} << 20;
+
+}  // namespace
+
+struct XmlRpcClient::Impl {
+  std::string host;
+  int port = 0;
+  std::string uri;
+  std::string cookie_file;
+  detail::HttpSettings settings;
+  detail::Endpoint endpoint;
+  TransportFailure failure;
+  std::unique_ptr<detail::HttpTransport> transport;  // opened on the first call
+  detail::HttpReply reply;                           // reused, so is its body buffer
+
+  Impl(std::string host_text, int port_number, std::string path)
+      : host(std::move(host_text)), port(port_number), uri(std::move(path)),
+        endpoint(detail::make_endpoint(host, port, uri)) {}
+
+  int fail(int code, std::string detail) {
+    failure.code = code;
+    failure.detail = std::move(detail);
+    return code;
+  }
+
+  int execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result);
+};
+
+int XmlRpcClient::Impl::execute(const char* method, const XmlRpcValue& params,
+                                XmlRpcValue& result) {
+  if (!endpoint.valid) return fail(kConnectFailed, "the host is not an http or https address");
+  const std::string body = detail::encode_request(method ? method : "", params);
+  const std::string cookies =
+      detail::cookie_header_from_file(cookie_file, endpoint.host, endpoint.path, endpoint.https);
+  if (!transport) transport = std::make_unique<detail::HttpTransport>();
+  if (reply.body.capacity() > kKeptBodyCapacity) std::string().swap(reply.body);
+
+  const int code = transport->post(endpoint.url, body, cookies, settings, reply, failure);
+  // Cookies count even on a reply that is otherwise unusable: the server did set them.
+  detail::store_response_cookies(cookie_file, endpoint.host, endpoint.path, reply.set_cookies);
+  if (code != kExchangeCompleted) return code;
+
+  std::string error;
+  bool fault = false;
+  if (!detail::decode_response(reply.body.data(), reply.body.size(), result, error, &fault)) {
+    return fail(kReceiveFailed, "HTTP status " + std::to_string(reply.status) +
+                                    ", the reply is not an XML-RPC response: " + error);
+  }
+  // A fault is an answer whatever the status; anything else needs a 200.
+  if (reply.status != 200 && !fault) {
+    result.clear();
+    return fail(kReceiveFailed, "HTTP status " + std::to_string(reply.status));
+  }
+  return kExchangeCompleted;
+}
+
+XmlRpcClient::XmlRpcClient(const char* host, int port, const char* uri)
+    : impl_(std::make_unique<Impl>(host ? host : "", port, uri ? uri : "")) {}
+
+XmlRpcClient::XmlRpcClient(const XmlRpcClient& other)
+    : impl_(std::make_unique<Impl>(other.impl_->host, other.impl_->port, other.impl_->uri)) {
+  impl_->cookie_file = other.impl_->cookie_file;
+  impl_->settings = other.impl_->settings;
+}
+
+XmlRpcClient::~XmlRpcClient() = default;
+
+void XmlRpcClient::setCookieFilePath(const std::string& path) { impl_->cookie_file = path; }
+
+void XmlRpcClient::setConnectTimeout(int seconds) {
+  impl_->settings.connect_timeout_seconds =
+      seconds > 0 ? seconds : kDefaults.connect_timeout_seconds;
+}
+
+void XmlRpcClient::setIdleTimeout(int seconds) {
+  impl_->settings.idle_timeout_seconds = seconds > 0 ? seconds : kDefaults.idle_timeout_seconds;
+}
+
+void XmlRpcClient::setMaxResponseBytes(size_t bytes) {
+  impl_->settings.max_response_bytes = bytes > 0 ? bytes : kDefaults.max_response_bytes;
+}
+
+void XmlRpcClient::setCaFile(const std::string& path) { impl_->settings.ca_file = path; }
+
+void XmlRpcClient::setVerifyTls(bool verify) { impl_->settings.verify_tls = verify; }
+
+int XmlRpcClient::execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
+  impl_->failure = TransportFailure();
+  result.clear();
+  try {
+    return impl_->execute(method, params, result);
+  } catch (const std::exception& error) {
+    result.clear();
+    return impl_->fail(kSendFailed, std::string("the request could not be made: ") + error.what());
+  } catch (...) {
+    result.clear();
+    return impl_->fail(kSendFailed, "the request could not be made");
+  }
+}
+
+const TransportFailure& XmlRpcClient::lastFailure() const noexcept { return impl_->failure; }
+const std::string& XmlRpcClient::host() const noexcept { return impl_->host; }
+int XmlRpcClient::port() const noexcept { return impl_->port; }
+const std::string& XmlRpcClient::uri() const noexcept { return impl_->uri; }
+const std::string& XmlRpcClient::cookieFilePath() const noexcept { return impl_->cookie_file; }
+
+}  // namespace XmlRpc

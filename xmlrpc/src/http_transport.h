@@ -1,0 +1,48 @@
+// One HTTP(S) connection to an XML-RPC server through libcurl, kept alive across requests.
+#pragma once
+
+#include <XmlRpc/XmlRpcClient.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace XmlRpc {
+namespace detail {
+
+struct HttpSettings {
+  long connect_timeout_seconds = 15;
+  long idle_timeout_seconds = 300;  // longest stretch without a byte received
+  size_t max_response_bytes = size_t{1024} << 20;
+  std::string ca_file;              // empty: the system's certificate authorities
+  bool verify_tls = true;
+};
+
+struct HttpReply {
+  long status = 0;
+  std::string content_type;
+  std::string body;                      // decompressed
+  std::vector<std::string> set_cookies;  // Set-Cookie values of the final response
+};
+
+class HttpTransport {
+public:
+  HttpTransport();
+  ~HttpTransport();
+  HttpTransport(const HttpTransport&) = delete;
+  HttpTransport& operator=(const HttpTransport&) = delete;
+
+  // POSTs `body` as text/xml, with `cookie_header` as the Cookie header unless empty.
+  // kExchangeCompleted when a whole reply arrived, whatever its status; otherwise
+  // kConnectFailed (no connection or TLS handshake), kSendFailed (the request did not get out)
+  // or kReceiveFailed (cut, stalled, too large), with the cause in `failure`.
+  int post(const std::string& url, const std::string& body, const std::string& cookie_header,
+           const HttpSettings& settings, HttpReply& reply, TransportFailure& failure);
+
+private:
+  void* handle_ = nullptr;   // CURL*, created on first use
+  void* headers_ = nullptr;  // curl_slist*
+};
+
+}  // namespace detail
+}  // namespace XmlRpc

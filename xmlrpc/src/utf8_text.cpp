@@ -1,0 +1,202 @@
+#include "utf8_text.h"
+
+namespace XmlRpc {
+namespace detail {
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+const char kReplacementUtf8[] = "\xEF\xBF\xBD";
+
+bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+// The length of a character reference at p ("&#11;", "&#x0B;") naming a character XML
+// forbids; 0 for anything else.
+size_t forbidden_reference_length(const unsigned char* p, const unsigned char* end) noexcept {
+  if (end - p < 4 || p[0] != '&' || p[1] != '#') return 0;
+  const bool hex = p[2] == 'x';
+  const unsigned char* q = p + (hex ? 3 : 2);
+  uint32_t code_point = 0;
+  bool too_large = false;
+  int digits = 0;
+  for (; q < end && *q != ';'; ++q, ++digits) {
+    int digit;
+    if (*q >= '0' && *q <= '9') {
+      digit = *q - '0';
+    } else if (hex && *q >= 'a' && *q <= 'f') {
+      digit = *q - 'a' + 10;
+    } else if (hex && *q >= 'A' && *q <= 'F') {
+      digit = *q - 'A' + 10;
+    } else {
+      return 0;
+    }
+    code_point = code_point * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+    if (code_point > 0x10FFFF) {
+      too_large = true;
+      code_point = 0x110000;  // stays out of range without overflowing
+    }
+  }
+  if (q == end || digits == 0 || (!too_large && is_xml_char(code_point))) return 0;
+  return static_cast<size_t>(q + 1 - p);
+}
+
+}  // namespace
+
+Utf8Step next_utf8(const unsigned char* p, const unsigned char* end) noexcept {
+  const unsigned char lead = p[0];
+  if (lead < 0x80) return {lead, 1, true};
+
+  // Well-formed sequences (Unicode table 3-7): the second byte's range depends on the lead,
+  // which rules out overlong forms, surrogates and code points above U+10FFFF.
+  int length;
+  unsigned char second_low = 0x80, second_high = 0xBF;
+  uint32_t code_point;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code_point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code_point = lead & 0x0F;
+    if (lead == 0xE0) second_low = 0xA0;
+    if (lead == 0xED) second_high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code_point = lead & 0x07;
+    if (lead == 0xF0) second_low = 0x90;
+    if (lead == 0xF4) second_high = 0x8F;
+  } else {
+    return {0, 1, false};
+  }
+
+  for (int i = 1; i < length; ++i) {
+    if (p + i >= end) return {0, i, false};
+    const unsigned char byte = p[i];
+    const bool in_range = i == 1 ? (byte >= second_low && byte <= second_high)
+                                 : is_continuation(byte);
+    if (!in_range) return {0, i, false};
+    code_point = (code_point << 6) | (byte & 0x3F);
+  }
+  return {code_point, length, true};
+}
+
+void append_utf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+uint32_t windows1252_to_unicode(unsigned char byte) noexcept {
+  // 0x80-0x9F hold typographic characters; the rest of the upper half is Latin-1.
+  static const uint16_t kHigh[32] = {
+      0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+  if (byte >= 0x80 && byte <= 0x9F) return kHigh[byte - 0x80];
+  return byte;
+}
+
+void append_xml_text(std::string& out, const char* data, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const unsigned char* const end = p + size;
+  out.reserve(out.size() + size);
+  while (p < end) {
+    // Copy the run of plain ASCII in one go; most text is nothing else.
+    const unsigned char* run = p;
+    while (run < end && *run >= 0x20 && *run < 0x80 && *run != '&' && *run != '<' &&
+           *run != '>') {
+      ++run;
+    }
+    out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(run - p));
+    p = run;
+    if (p == end) break;
+
+    const unsigned char byte = *p;
+    if (byte < 0x80) {
+      switch (byte) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\r': out += "&#13;"; break;
+        case '\t':
+        case '\n': out.push_back(static_cast<char>(byte)); break;
+        default: out += kReplacementUtf8; break;
+      }
+      ++p;
+      continue;
+    }
+
+    const Utf8Step step = next_utf8(p, end);
+    if (step.valid) {
+      if (is_xml_char(step.code_point)) {
+        out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(step.length));
+      } else {
+        out += kReplacementUtf8;
+      }
+    } else {
+      // Not UTF-8: the text came from a Windows code page; keep its characters.
+      for (int i = 0; i < step.length; ++i) append_utf8(out, windows1252_to_unicode(p[i]));
+    }
+    p += step.length;
+  }
+}
+
+bool is_clean_xml_text(const char* data, size_t size) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const unsigned char* const end = p + size;
+  while (p < end) {
+    const unsigned char byte = *p;
+    if (byte >= 0x20 && byte < 0x80) {
+      if (byte == '&' && forbidden_reference_length(p, end) > 0) return false;
+      ++p;
+      continue;
+    }
+    if (byte < 0x20) {
+      if (byte != '\t' && byte != '\n' && byte != '\r') return false;
+      ++p;
+      continue;
+    }
+    const Utf8Step step = next_utf8(p, end);
+    if (!step.valid || !is_xml_char(step.code_point)) return false;
+    p += step.length;
+  }
+  return true;
+}
+
+std::string replace_unusable_xml_text(const char* data, size_t size) {
+  std::string out;
+  out.reserve(size + 16);
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const unsigned char* const end = p + size;
+  while (p < end) {
+    const size_t reference = *p == '&' ? forbidden_reference_length(p, end) : 0;
+    if (reference > 0) {
+      append_utf8(out, kReplacement);
+      p += reference;
+      continue;
+    }
+    const Utf8Step step = next_utf8(p, end);
+    if (step.valid && is_xml_char(step.code_point)) {
+      out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(step.length));
+    } else {
+      append_utf8(out, kReplacement);
+    }
+    p += step.length;
+  }
+  return out;
+}
+
+}  // namespace detail
+}  // namespace XmlRpc

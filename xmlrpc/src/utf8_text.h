@@ -1,0 +1,48 @@
+// UTF-8 checks and repairs for XML text: what goes out must be well-formed XML whatever bytes
+// the caller holds, and what comes in must not fail on a stray control character.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace XmlRpc {
+namespace detail {
+
+// One step through UTF-8 text. A well-formed sequence gives its code point and length (1-4);
+// an ill-formed one gives valid == false and the length of its maximal ill-formed subpart
+// (at least 1), so that each broken sequence is replaced once.
+struct Utf8Step {
+  uint32_t code_point;
+  int length;
+  bool valid;
+};
+Utf8Step next_utf8(const unsigned char* p, const unsigned char* end) noexcept;
+
+// True for the characters XML 1.0 allows in a document.
+inline bool is_xml_char(uint32_t c) noexcept {
+  if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
+  return c < 0xFFFE || (c > 0xFFFF && c <= 0x10FFFF);
+}
+
+// Appends `code_point` as UTF-8.
+void append_utf8(std::string& out, uint32_t code_point);
+
+// The Unicode character a Windows-1252 byte stands for; U+FFFD for its five unassigned bytes.
+uint32_t windows1252_to_unicode(unsigned char byte) noexcept;
+
+// Appends `size` bytes of caller text as XML character data: valid UTF-8 unchanged, any
+// ill-formed byte taken as Windows-1252, characters XML forbids as U+FFFD, & < > escaped and a
+// carriage return as &#13; (a literal one would become a line feed on the server's side).
+void append_xml_text(std::string& out, const char* data, size_t size);
+
+// True when the bytes are well-formed UTF-8 holding only characters XML allows, and no
+// character reference (&#1; or &#x1;) names one it forbids.
+bool is_clean_xml_text(const char* data, size_t size) noexcept;
+
+// A copy in which each ill-formed UTF-8 subpart, each character XML forbids and each
+// character reference to such a character is U+FFFD.
+std::string replace_unusable_xml_text(const char* data, size_t size);
+
+}  // namespace detail
+}  // namespace XmlRpc
