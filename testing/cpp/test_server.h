@@ -13,7 +13,7 @@ namespace test_support {
 class TestServer {
 public:
   struct Options {
-    std::string fixture = "default.json";  // file name under testing/fixtures/
+    std::string fixture = "default.json";  // file name under testing/fixtures/, or a full path
     std::string login_style = "token";     // "token" (4.4.3+), "cookie" (4.2), "both"
     std::string version = "5.0.6";         // Bugzilla.version; "" answers without "version"
   };
@@ -30,16 +30,20 @@ public:
 
   // Every Bugzilla request received since the last clear, oldest first: an array of structs
   // {"method": text, "params": array, "cookie": text (the Cookie header, "" when none),
-  //  "path": text}.
+  //  "path": text, "headers": struct (lower-case names), "body": base64 (the raw request)}.
+  // A request that was not XML-RPC is recorded with the method "".
   XmlRpc::XmlRpcValue requests();
   // Only the method names of requests(), in order.
   std::vector<std::string> methods();
   void clearRequests();
 
-  // Back to the fixture's data, the options' settings, no injected faults, no sessions.
+  // Back to the fixture's data, the options' settings, no injected faults, no sessions and
+  // an empty request record.
   void reset();
 
-  // Settings: "login_style", "version" (text, or an invalid value to leave "version" out).
+  // Settings: "login_style", "version" (text; "" or an invalid value leave "version" out),
+  // "get_bugs" (true, false, or "auto": absent from version 5 on), "chunked" (replies in
+  // chunks without Content-Length, as Apache sends them), "close_connections" (no keep-alive).
   void configure(const std::string& name, const XmlRpc::XmlRpcValue& value);
 
   // Makes the next `times` calls of `method` (-1: all) misbehave. `kind` is one of
@@ -48,16 +52,25 @@ public:
   //   "stall"        args: {"seconds": int} then answer normally
   //   "http500"      an HTML error page with status 500
   //   "not_xml"      a 200 reply whose body is not XML
-  //   "truncated"    a reply cut in the middle of the XML
-  //   "wrong_kind"   args: {"member": name, "value": any}: replace a member of the reply
+  //   "truncated"    a reply cut in the middle of the XML; optional args {"bytes": n} where to
+  //                  cut, {"declare_full": true} announce the whole length, then close
+  //   "wrong_kind"   args: {"member": path, "value": any}: replace what a dotted path names in
+  //                  the reply ("bugs", "bugs.*.summary", "bugs.0.alias"; "" the whole reply)
+  //   "remove"       args: {"member": path}: leave out what the path names
   //   "huge"         args: {"megabytes": int}: a reply padded to that size
   //   "raw"          args: {"body": text}: this exact body with status 200
+  // `method` "*" matches every Bugzilla method. Injections queue up per method, oldest first.
+  // libcurl resends a request once when a kept-alive connection closes before any answer, so a
+  // single "close" is invisible on a reused connection: inject it twice, or close connections.
   void inject(const std::string& method, const std::string& kind,
               const XmlRpc::XmlRpcValue& args = XmlRpc::XmlRpcValue(), int times = -1);
 
-  // The server's own record of a bug (fixture data plus comments added since), for checks
-  // that the plug-in cannot make itself.
+  // The server's own record of a bug (fixture data plus comments added since, each comment
+  // with its "work_time"), for checks that the plug-in cannot make itself.
   XmlRpc::XmlRpcValue bug(int id);
+
+  // Forgets every login token and login cookie, as if the sessions had lapsed on the server.
+  void expireSessions();
 
 private:
   XmlRpc::XmlRpcValue control(const char* method, const XmlRpc::XmlRpcValue& params);
@@ -94,5 +107,9 @@ struct ConnectionSpec {
 std::string connections_file(const std::vector<ConnectionSpec>& connections,
                              const std::string& velloran_host = "vcs.example.com",
                              int velloran_port = 8081);
+
+// A connection to `server`: server_url "http://127.0.0.1" with the server's port and uri.
+ConnectionSpec connection_for(const TestServer& server, const std::string& name,
+                              const std::string& product = "Widgets");
 
 }  // namespace test_support

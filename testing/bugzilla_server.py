@@ -1,0 +1,1278 @@
+#!/usr/bin/env python3
+"""A stand-in Bugzilla for the integration tests and the demo.
+
+It answers Bugzilla's XML-RPC web service (POST .../xmlrpc.cgi) from a JSON fixture the way
+real Bugzilla 4.2 to 5.x servers do: the same reply shapes, fault codes and texts, cookies and
+login tokens. A second XML-RPC service (POST /control) lets tests read the record of requests,
+make calls misbehave and change settings; it never appears in that record.
+
+Python standard library only. Usage and the control API: testing/README.md.
+"""
+import argparse
+import base64
+import copy
+import datetime
+import http.server
+import json
+import os
+import random
+import re
+import select
+import signal
+import socket
+import string
+import sys
+import threading
+import time
+import xmlrpc.client
+
+# ---------------------------------------------------------------------------------------------
+# Wire form of replies: one line, typed <string>, "<string />" for empty texts, no <nil/>,
+# date-times in UTC -- what a real Bugzilla (SOAP::Lite) sends.
+
+XML_HEAD = '<?xml version="1.0" encoding="UTF-8"?>'
+
+
+def _escape(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def _format_double(number):
+    text = repr(float(number))
+    if "e" in text or "n" in text:  # exponent, inf or nan: XML-RPC has no notation for them
+        text = "%.6f" % number
+    return text
+
+
+def encode_value(value, out):
+    """Appends the XML-RPC form of `value` to the list of text pieces `out`."""
+    if isinstance(value, bool):
+        out.append("<value><boolean>%d</boolean></value>" % value)
+    elif isinstance(value, int):
+        tag = "int" if -2**31 <= value < 2**31 else "i8"
+        out.append("<value><%s>%d</%s></value>" % (tag, value, tag))
+    elif isinstance(value, float):
+        out.append("<value><double>%s</double></value>" % _format_double(value))
+    elif isinstance(value, str):
+        out.append("<value><string>%s</string></value>" % _escape(value) if value
+                   else "<value><string /></value>")
+    elif isinstance(value, xmlrpc.client.DateTime):
+        out.append("<value><dateTime.iso8601>%s</dateTime.iso8601></value>" % value.value)
+    elif isinstance(value, datetime.datetime):
+        out.append("<value><dateTime.iso8601>%s</dateTime.iso8601></value>"
+                   % value.strftime("%Y%m%dT%H:%M:%S"))
+    elif isinstance(value, (bytes, bytearray, xmlrpc.client.Binary)):
+        data = value.data if isinstance(value, xmlrpc.client.Binary) else bytes(value)
+        out.append("<value><base64>%s</base64></value>" % base64.b64encode(data).decode())
+    elif isinstance(value, (list, tuple)):
+        if not value:
+            out.append("<value><array><data /></array></value>")
+            return
+        out.append("<value><array><data>")
+        for element in value:
+            encode_value(element, out)
+        out.append("</data></array></value>")
+    elif isinstance(value, dict):
+        if not value:
+            out.append("<value><struct /></value>")
+            return
+        out.append("<value><struct>")
+        for name, member in value.items():
+            out.append("<member><name>%s</name>" % _escape(str(name)))
+            encode_value(member, out)
+            out.append("</member>")
+        out.append("</struct></value>")
+    elif value is None:  # only reachable through injected values
+        out.append("<value><nil/></value>")
+    else:
+        raise TypeError("cannot encode %r" % type(value))
+
+
+def encode_response(value):
+    out = [XML_HEAD, "<methodResponse><params><param>"]
+    encode_value(value, out)
+    out.append("</param></params></methodResponse>")
+    return "".join(out).encode("utf-8")
+
+
+def encode_fault(code, text):
+    out = [XML_HEAD, "<methodResponse><fault>"]
+    encode_value({"faultCode": code, "faultString": text}, out)
+    out.append("</fault></methodResponse>")
+    return "".join(out).encode("utf-8")
+
+
+def to_wire_time(moment):
+    return xmlrpc.client.DateTime(moment.strftime("%Y%m%dT%H:%M:%S"))
+
+
+def random_text(length):
+    alphabet = string.ascii_letters + string.digits
+    return "".join(random.SystemRandom().choice(alphabet) for _ in range(length))
+
+
+# ---------------------------------------------------------------------------------------------
+# Faults, with the codes and texts real Bugzilla servers send.
+
+class BugzillaFault(Exception):
+    def __init__(self, code, text):
+        super().__init__(text)
+        self.code = code
+        self.text = text
+
+
+def param_required(param, function=""):
+    # Bugzilla's own wording; most callers do not name the function, which leaves a blank.
+    where = "The function %s requires" % function if function else "The function requires"
+    return BugzillaFault(50, "%s a %s argument, and that argument was not set." % (where, param))
+
+
+def params_required(function, params):
+    return BugzillaFault(50, "The function %s requires that you set one of the following "
+                             "parameters: %s" % (function, ", ".join(params)))
+
+
+def login_required():
+    return BugzillaFault(410, "You must log in before using this part of Bugzilla.")
+
+
+def bad_login():
+    return BugzillaFault(300, "The login or password you entered is not valid.")
+
+
+def bad_token():
+    return BugzillaFault(32000, "The cookies or token provide were not valid or have expired. "
+                                "You may login again to get new cookies or a new token.")
+
+
+def unknown_method(method):
+    return BugzillaFault(-32601, "The requested method '%s' was not found." % method)
+
+
+# ---------------------------------------------------------------------------------------------
+# The tracker's data, loaded from the fixture.
+
+OPEN_STATUSES = {"UNCONFIRMED", "CONFIRMED", "IN_PROGRESS", "NEW", "ASSIGNED", "REOPENED"}
+MAX_COMMENT_LENGTH = 65535
+MAX_WORK_TIME = 99999.99
+TIME_PATTERN = re.compile(r"^-?(?:\d+(?:\.\d*)?|\.\d+)$")
+
+
+def parse_time(text):
+    """Fixture times: "2026-09-01T09:00:00Z" or the wire form "20260901T09:00:00", both UTC."""
+    for form in ("%Y-%m-%dT%H:%M:%SZ", "%Y-%m-%dT%H:%M:%S", "%Y%m%dT%H:%M:%S"):
+        try:
+            return datetime.datetime.strptime(text, form)
+        except ValueError:
+            pass
+    raise ValueError("unreadable time %r" % text)
+
+
+def utc_now():
+    return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None, microsecond=0)
+
+
+class TrackerData:
+    """Users, products and bugs of one fixture, plus the comments added since."""
+
+    def __init__(self, fixture):
+        self.time_tracking_group = fixture.get("time_tracking_group", "timetracking")
+        self.users = {}
+        self.users_by_login = {}
+        for user in fixture.get("users", []):
+            record = {"id": int(user["id"]), "login": user["login"],
+                      "real_name": user.get("real_name", ""), "password": user.get("password", ""),
+                      "groups": set(user.get("groups", []))}
+            self.users[record["id"]] = record
+            self.users_by_login[record["login"].lower()] = record
+        self.products = [dict(p) for p in fixture.get("products", [])]
+        self.field_overrides = fixture.get("fields", {})
+        self.bugs = {}
+        next_comment_id = 1
+        for bug in fixture.get("bugs", []):
+            record = copy.deepcopy(bug)
+            record["id"] = int(record["id"])
+            record["creation_time"] = parse_time(record["creation_time"])
+            record["last_change_time"] = parse_time(
+                record.get("last_change_time", bug["creation_time"]))
+            comments = []
+            for comment in record.get("comments", []):
+                cid = int(comment.get("id", next_comment_id))
+                next_comment_id = max(next_comment_id, cid) + 1
+                comments.append({"id": cid, "creator": comment["creator"],
+                                 "time": parse_time(comment.get("time", bug["creation_time"])),
+                                 "text": comment.get("text", ""),
+                                 "is_private": bool(comment.get("is_private", False)),
+                                 "work_time": float(comment.get("work_time", 0)),
+                                 "added": False})
+            record["comments"] = comments
+            self.bugs[record["id"]] = record
+        self.next_comment_id = next_comment_id
+
+    def product(self, name):
+        for product in self.products:
+            if product["name"] == name:
+                return product
+        return None
+
+    def user_detail(self, login):
+        user = self.users_by_login.get(login.lower())
+        return {"id": user["id"] if user else 0, "real_name": user["real_name"] if user else "",
+                "name": login, "email": login}
+
+    def can_see_product(self, user, product_name):
+        product = self.product(product_name)
+        groups = set(product.get("groups", [])) if product else set()
+        return not groups or (user is not None and groups <= user["groups"])
+
+    def can_see(self, user, bug):
+        groups = set(bug.get("groups", []))
+        if groups and (user is None or not groups <= user["groups"]):
+            return False
+        return self.can_see_product(user, bug["product"])
+
+    def is_time_tracker(self, user):
+        return user is not None and self.time_tracking_group in user["groups"]
+
+    def find_bug(self, user, bug_id):
+        """Bugzilla::Bug->check: by number or alias; faults 100, 101, 102."""
+        text = str(bug_id).strip()
+        if text == "":
+            raise BugzillaFault(100, "You must enter a valid bug number!")
+        if re.fullmatch(r"\d+", text):
+            bug = self.bugs.get(int(text))
+            if bug is None:
+                raise BugzillaFault(101, "Bug #%s does not exist." % text)
+        else:
+            bug = next((b for b in self.bugs.values() if text in b.get("alias", [])), None)
+            if bug is None:
+                raise BugzillaFault(100, "'%s' is not a valid bug number nor an alias to a bug."
+                                    % text)
+        if not self.can_see(user, bug):
+            if user is None:
+                raise BugzillaFault(102, "You are not authorized to access bug #%d. To see this "
+                                         "bug, you must first log in to an account with the "
+                                         "appropriate permissions." % bug["id"])
+            raise BugzillaFault(102, "You are not authorized to access bug #%d." % bug["id"])
+        return bug
+
+
+# ---------------------------------------------------------------------------------------------
+# Bug and comment structs as the versions send them.
+
+def bug_struct(data, bug, user, legacy, with_update_token):
+    """`legacy`: the 4.2 shape (alias a plain string and absent when unset, no *_detail,
+    no flags); otherwise the 5.0 shape (alias an array of strings)."""
+    aliases = list(bug.get("alias", []))
+    cc = list(bug.get("cc", []))
+    status = bug["status"]
+    result = {
+        "id": bug["id"],
+        "summary": bug["summary"],
+        "status": status,
+        "resolution": bug.get("resolution", ""),
+        "severity": bug.get("severity", "normal"),
+        "priority": bug.get("priority", "---"),
+        "product": bug["product"],
+        "component": bug["component"],
+        "classification": bug.get("classification", "Unclassified"),
+        "version": bug.get("version", "unspecified"),
+        "target_milestone": bug.get("target_milestone", "---"),
+        "platform": bug.get("platform", "All"),
+        "op_sys": bug.get("op_sys", "All"),
+        "assigned_to": bug["assigned_to"],
+        "creator": bug["creator"],
+        "qa_contact": bug.get("qa_contact", ""),
+        "cc": cc,
+        "creation_time": to_wire_time(bug["creation_time"]),
+        "last_change_time": to_wire_time(bug["last_change_time"]),
+        "is_open": status in OPEN_STATUSES,
+        "is_confirmed": bool(bug.get("is_confirmed", status != "UNCONFIRMED")),
+        "is_cc_accessible": True,
+        "is_creator_accessible": True,
+        "groups": list(bug.get("groups", [])),
+        "keywords": list(bug.get("keywords", [])),
+        "depends_on": list(bug.get("depends_on", [])),
+        "blocks": list(bug.get("blocks", [])),
+        "see_also": list(bug.get("see_also", [])),
+        "url": bug.get("url", ""),
+        "whiteboard": bug.get("whiteboard", ""),
+    }
+    if "dupe_of" in bug and bug.get("resolution") == "DUPLICATE":
+        result["dupe_of"] = int(bug["dupe_of"])
+    if legacy:
+        if aliases:
+            result["alias"] = aliases[0]
+    else:
+        result["alias"] = aliases
+        result["flags"] = []
+        result["assigned_to_detail"] = data.user_detail(bug["assigned_to"])
+        result["creator_detail"] = data.user_detail(bug["creator"])
+        result["cc_detail"] = [data.user_detail(login) for login in cc]
+        if result["qa_contact"]:
+            result["qa_contact_detail"] = data.user_detail(result["qa_contact"])
+    if data.is_time_tracker(user):
+        result["estimated_time"] = float(bug.get("estimated_time", 0))
+        result["remaining_time"] = float(bug.get("remaining_time", 0))
+        result["actual_time"] = sum(c["work_time"] for c in bug["comments"])
+        if bug.get("deadline"):
+            result["deadline"] = bug["deadline"]
+    if with_update_token:
+        result["update_token"] = "%d-%s" % (int(time.time()), random_text(43))
+    return result
+
+
+def comment_struct(bug, comment):
+    return {
+        "id": comment["id"],
+        "bug_id": bug["id"],
+        "count": bug["comments"].index(comment),
+        "creator": comment["creator"],
+        "time": to_wire_time(comment["time"]),
+        "creation_time": to_wire_time(comment["time"]),
+        "is_private": comment["is_private"],
+        "tags": [],
+        "text": comment["text"],
+    }
+
+
+def filter_fields(struct, params):
+    """include_fields / exclude_fields of Bug.get and Bug.search (top-level names only)."""
+    include = params.get("include_fields")
+    exclude = params.get("exclude_fields")
+    if isinstance(include, list) and include:
+        struct = {k: v for k, v in struct.items() if k in include}
+    if isinstance(exclude, list):
+        struct = {k: v for k, v in struct.items() if k not in exclude}
+    return struct
+
+
+# Bug.fields: (name, id, type, display name, mandatory, on bug entry), as 5.0 numbers them.
+FIELD_TABLE = [
+    ("bug_id", 1, 0, "Bug #", False, False),
+    ("short_desc", 2, 0, "Summary", True, True),
+    ("classification", 3, 2, "Classification", False, False),
+    ("product", 4, 2, "Product", True, False),
+    ("version", 5, 2, "Version", True, True),
+    ("rep_platform", 6, 2, "Hardware", False, True),
+    ("bug_file_loc", 7, 0, "URL", False, True),
+    ("op_sys", 8, 2, "OS", False, True),
+    ("bug_status", 9, 2, "Status", False, True),
+    ("status_whiteboard", 10, 0, "Whiteboard", False, False),
+    ("keywords", 11, 8, "Keywords", False, False),
+    ("resolution", 12, 2, "Resolution", False, False),
+    ("bug_severity", 13, 2, "Severity", False, True),
+    ("priority", 14, 2, "Priority", False, True),
+    ("component", 15, 2, "Component", True, True),
+    ("assigned_to", 16, 0, "AssignedTo", False, True),
+    ("reporter", 17, 0, "ReportedBy", False, False),
+    ("qa_contact", 18, 0, "QAContact", False, True),
+    ("cc", 20, 0, "CC", False, True),
+    ("dependson", 21, 0, "Depends on", False, True),
+    ("blocked", 22, 0, "Blocks", False, True),
+    ("target_milestone", 27, 2, "Target Milestone", False, True),
+    ("creation_ts", 33, 0, "Creation date", False, False),
+    ("delta_ts", 34, 0, "Last changed date", False, False),
+    ("longdesc", 35, 0, "Comment", False, False),
+    ("alias", 38, 0, "Alias", False, True),
+    ("everconfirmed", 39, 0, "Ever confirmed", False, False),
+    ("work_time", 45, 0, "Hours Worked", False, False),
+    ("estimated_time", 46, 0, "Orig. Est.", False, True),
+    ("remaining_time", 47, 0, "Hours Left", False, True),
+    ("deadline", 48, 5, "Deadline", False, True),
+]
+SELECT_VALUES = {
+    "resolution": ["", "FIXED", "INVALID", "WONTFIX", "DUPLICATE", "WORKSFORME"],
+    "bug_severity": ["blocker", "critical", "major", "normal", "minor", "trivial", "enhancement"],
+    "priority": ["Highest", "High", "Normal", "Low", "Lowest", "---"],
+    "bug_status": ["UNCONFIRMED", "CONFIRMED", "IN_PROGRESS", "RESOLVED", "VERIFIED"],
+    "rep_platform": ["All", "PC", "Macintosh", "Other"],
+    "op_sys": ["All", "Windows", "Mac OS", "Linux", "Other"],
+}
+
+
+def field_struct(data, user, entry):
+    name, field_id, kind, display, mandatory, on_entry = entry
+    override = data.field_overrides.get(name, {})
+    result = {"id": field_id, "type": kind, "is_custom": False, "name": name,
+              "display_name": override.get("display_name", display),
+              "is_mandatory": mandatory, "is_on_bug_entry": on_entry, "visibility_values": []}
+    values = None
+    if name in SELECT_VALUES:
+        values = [{"name": v, "sort_key": 100 * (i + 1), "sortkey": 100 * (i + 1),
+                   "visibility_values": []} for i, v in enumerate(SELECT_VALUES[name])]
+    elif name in ("component", "version", "target_milestone"):
+        member = {"component": "components", "version": "versions",
+                  "target_milestone": "milestones"}[name]
+        values = []
+        for product in data.products:
+            if not data.can_see_product(user, product["name"]):
+                continue
+            for item in product.get(member, []):
+                item_name = item["name"] if isinstance(item, dict) else item
+                values.append({"name": item_name, "sort_key": 0, "sortkey": 0,
+                               "visibility_values": [product["name"]], "is_active": True})
+        result["value_field"] = "product"
+    if values is not None:
+        result["values"] = values
+    return result
+
+
+def product_struct(product):
+    def named(items):
+        return [{"id": i + 1, "name": v, "sort_key": 0, "is_active": True}
+                for i, v in enumerate(items)]
+    components = [{"id": c.get("id", i + 1), "name": c["name"],
+                   "description": c.get("description", ""),
+                   "default_assigned_to": c.get("default_assigned_to", ""),
+                   "default_qa_contact": c.get("default_qa_contact", ""),
+                   "sort_key": 0, "is_active": True,
+                   "flag_types": {"bug": [], "attachment": []}}
+                  for i, c in enumerate(product.get("components", []))]
+    return {"id": product["id"], "name": product["name"],
+            "description": product.get("description", ""), "is_active": True,
+            "classification": product.get("classification", "Unclassified"),
+            "default_milestone": (product.get("milestones") or ["---"])[0],
+            "has_unconfirmed": True, "components": components,
+            "versions": named(product.get("versions", [])),
+            "milestones": named(product.get("milestones", []))}
+
+
+# ---------------------------------------------------------------------------------------------
+# Searching.
+
+SEARCH_MEMBERS = {  # search member -> bug member (equality), for every version
+    "id": "id", "product": "product", "component": "component", "status": "status",
+    "resolution": "resolution", "severity": "severity", "priority": "priority",
+    "version": "version", "target_milestone": "target_milestone", "platform": "platform",
+    "op_sys": "op_sys", "classification": "classification",
+}
+ROLE_MEMBERS = {"assigned_to": "assigned_to", "reporter": "creator", "creator": "creator",
+                "qa_contact": "qa_contact"}
+LEGACY_SEARCH_MEMBERS = (set(SEARCH_MEMBERS) | set(ROLE_MEMBERS)
+                         | {"alias", "summary", "whiteboard", "url", "creation_time",
+                            "last_change_time", "limit", "offset"})
+
+
+def _as_list(value):
+    return value if isinstance(value, list) else [value]
+
+
+def _wire_to_datetime(value):
+    if isinstance(value, xmlrpc.client.DateTime):
+        return parse_time(value.value)
+    return parse_time(str(value))
+
+
+def bug_matches(bug, params, legacy):
+    for member, field in SEARCH_MEMBERS.items():
+        if member in params:
+            wanted = [str(v) for v in _as_list(params[member])]
+            if str(bug.get(field, "")) not in wanted:
+                return False
+    for member, field in ROLE_MEMBERS.items():
+        if member not in params:
+            continue
+        value = (bug.get(field) or "").lower()
+        if legacy:  # 4.2 compares whole login names
+            if value not in [str(v).lower() for v in _as_list(params[member])]:
+                return False
+        else:  # 5.x: "anywordssubstr" on the login name
+            words = " ".join(str(v) for v in _as_list(params[member])).lower().split()
+            if not any(word in value for word in words):
+                return False
+    if "alias" in params:
+        wanted = [str(v) for v in _as_list(params["alias"])]
+        if not any(a in wanted for a in bug.get("alias", [])):
+            return False
+    for member, field in (("summary", "summary"), ("whiteboard", "whiteboard"), ("url", "url")):
+        if member in params:
+            text = (bug.get(field) or "").lower()
+            if not all(w in text for w in " ".join(
+                    str(v) for v in _as_list(params[member])).lower().split()):
+                return False
+    for member in ("creation_time", "last_change_time"):
+        if member in params and bug[member] < _wire_to_datetime(params[member]):
+            return False
+    return True
+
+
+# ---------------------------------------------------------------------------------------------
+# Settings, sessions, injections and the request record.
+
+LOGIN_STYLES = ("token", "cookie", "both")
+INJECTION_KINDS = ("fault", "close", "stall", "http500", "not_xml", "truncated", "wrong_kind",
+                   "remove", "huge", "raw")
+FAR_EXPIRY = "expires=Fri, 01-Jan-2038 00:00:00 GMT"
+PAST_EXPIRY = "expires=Tue, 15-Sep-1998 21:49:00 GMT"
+
+
+def parse_cookie_header(header):
+    cookies = {}
+    for piece in (header or "").split(";"):
+        name, sep, value = piece.strip().partition("=")
+        if sep:
+            cookies.setdefault(name, value)
+    return cookies
+
+
+def version_lacks_get_bugs(version):
+    """Bug.get_bugs was dropped in 5.0: absent when the version's first number is 5 or more."""
+    match = re.match(r"\s*(\d+)", version or "")
+    return bool(match) and int(match.group(1)) >= 5
+
+
+class Server:
+    """All state behind one lock: data, settings, sessions, injections, the request record."""
+
+    def __init__(self, fixture, login_style, version):
+        self.lock = threading.RLock()
+        self.fixture = fixture
+        self.launch_settings = {"login_style": login_style, "version": version,
+                                "get_bugs": "auto", "chunked": False,
+                                "close_connections": False}
+        self.reset()
+
+    def reset(self):
+        with self.lock:
+            self.data = TrackerData(self.fixture)
+            self.settings = dict(self.launch_settings)
+            self.tokens = {}
+            self.login_cookies = {}
+            self.injections = []
+            self.requests = []
+
+    # --- control -----------------------------------------------------------------------------
+
+    def configure(self, name, value):
+        with self.lock:
+            if name == "login_style":
+                if value not in LOGIN_STYLES:
+                    raise ValueError("login_style must be one of %s" % ", ".join(LOGIN_STYLES))
+            elif name == "version":
+                if value is not None and not isinstance(value, str):
+                    raise ValueError("version must be a text")
+                value = value or None
+            elif name == "get_bugs":
+                if value not in (True, False, "auto"):
+                    raise ValueError('get_bugs must be true, false or "auto"')
+            elif name in ("chunked", "close_connections"):
+                value = bool(value)
+            else:
+                raise ValueError("unknown setting %r" % name)
+            self.settings[name] = value
+
+    def inject(self, method, kind, args, times):
+        if kind not in INJECTION_KINDS:
+            raise ValueError("unknown injection kind %r" % kind)
+        if not isinstance(args, dict):
+            args = {}
+        required = {"fault": ("code", "string"), "stall": ("seconds",),
+                    "wrong_kind": ("member", "value"), "remove": ("member",),
+                    "huge": ("megabytes",), "raw": ("body",)}.get(kind, ())
+        for name in required:
+            if name not in args:
+                raise ValueError("%s needs the argument %r" % (kind, name))
+        if not isinstance(times, int) or times < -1:
+            raise ValueError("times must be -1 (every call) or a count")
+        with self.lock:
+            if times != 0:
+                self.injections.append({"method": method, "kind": kind, "args": args,
+                                        "remaining": times})
+
+    def take_injection(self, method):
+        with self.lock:
+            for injection in self.injections:
+                if injection["method"] in (method, "*"):
+                    if injection["remaining"] > 0:
+                        injection["remaining"] -= 1
+                        if injection["remaining"] == 0:
+                            self.injections.remove(injection)
+                    return injection
+        return None
+
+    def record(self, entry):
+        with self.lock:
+            self.requests.append(entry)
+
+    def bug_record(self, bug_id):
+        with self.lock:
+            bug = self.data.bugs.get(int(bug_id))
+            if bug is None:
+                raise ValueError("no bug %s" % bug_id)
+            result = bug_struct(self.data, bug, None, False, False)
+            result["comments"] = [dict(comment_struct(bug, c), work_time=c["work_time"],
+                                       added=c["added"]) for c in bug["comments"]]
+            return result
+
+    def expire_sessions(self):
+        with self.lock:
+            self.tokens.clear()
+            self.login_cookies.clear()
+
+    # --- Bugzilla calls ----------------------------------------------------------------------
+
+    def call(self, method, params, cookie_header):
+        """Runs one Bugzilla call. Returns (result or BugzillaFault, Set-Cookie values)."""
+        with self.lock:
+            call = Call(self, method, params, cookie_header)
+            try:
+                result = call.run()
+            except BugzillaFault as fault:
+                result = fault
+            return result, call.set_cookies
+
+
+class Call:
+    """One Bugzilla web-service call: authentication, then the method."""
+
+    LOGIN_EXEMPT = ("User.login", "Bugzilla.version")
+
+    def __init__(self, server, method, params, cookie_header):
+        self.server = server
+        self.data = server.data
+        self.settings = server.settings
+        self.style = server.settings["login_style"]
+        self.method = method
+        self.params = params[0] if params and isinstance(params[0], dict) else {}
+        self.cookies = parse_cookie_header(cookie_header)
+        self.set_cookies = []
+        self.user = None
+
+    def run(self):
+        handler = self.handlers().get(self.method)
+        authenticated = False
+        try:
+            if handler is None:
+                raise unknown_method(self.method)
+            self.user = self.authenticate()
+            authenticated = self.user is not None
+            return handler()
+        finally:
+            # A real 5.x hands a session cookie to every caller it did not authenticate,
+            # except in answer to a successful login.
+            if self.style == "token" and not authenticated and not (
+                    self.method == "User.login" and self.user is not None):
+                self.set_cookies.append("Bugzilla_login_request_cookie=%s; path=/; HttpOnly"
+                                        % random_text(10))
+
+    def handlers(self):
+        handlers = {
+            "User.login": self.user_login,
+            "User.logout": self.user_logout,
+            "Bugzilla.version": self.bugzilla_version,
+            "Bug.search": self.bug_search,
+            "Bug.get": self.bug_get,
+            "Bug.comments": self.bug_comments,
+            "Bug.fields": self.bug_fields,
+            "Bug.add_comment": self.bug_add_comment,
+            "Product.get": self.product_get,
+            "Product.get_accessible_products": self.product_ids,
+            "Product.get_selectable_products": self.product_ids,
+            "Product.get_enterable_products": self.product_ids,
+        }
+        get_bugs = self.settings["get_bugs"]
+        if get_bugs is True or (get_bugs == "auto"
+                                and not version_lacks_get_bugs(self.settings["version"])):
+            handlers["Bug.get_bugs"] = self.bug_get
+        return handlers
+
+    def authenticate(self):
+        user = None
+        if self.style in ("cookie", "both"):
+            user = self.cookie_user()
+        if self.style in ("token", "both") and self.method not in self.LOGIN_EXEMPT:
+            token = self.params.get("token", "")
+            if token not in ("", None):
+                token_user = self.data.users.get(self.server.tokens.get(str(token)))
+                if token_user is None and user is None:
+                    raise bad_token()
+                user = token_user or user
+        return user
+
+    def cookie_user(self):
+        login, secret = self.cookies.get("Bugzilla_login"), self.cookies.get("Bugzilla_logincookie")
+        if login is None and secret is None:
+            return None
+        owner = self.server.login_cookies.get(secret)
+        if owner is not None and str(owner) == login:
+            return self.data.users.get(owner)
+        # Like Bugzilla: cookies that no longer log in are withdrawn.
+        for name in ("Bugzilla_login", "Bugzilla_logincookie"):
+            self.set_cookies.append("%s=X; path=/; %s; HttpOnly" % (name, PAST_EXPIRY))
+        return None
+
+    def require_login(self):
+        if self.user is None:
+            raise login_required()
+        return self.user
+
+    # --- User and Bugzilla -------------------------------------------------------------------
+
+    def user_login(self):
+        for name in ("login", "password"):
+            if name not in self.params:
+                raise param_required(name)
+        user = self.data.users_by_login.get(str(self.params["login"]).lower())
+        if user is None or user["password"] != str(self.params["password"]):
+            raise bad_login()
+        self.user = user
+        result = {"id": user["id"]}
+        if self.style in ("cookie", "both"):
+            secret = random_text(10)
+            self.server.login_cookies[secret] = user["id"]
+            self.set_cookies.append("Bugzilla_login=%d; path=/; %s; HttpOnly"
+                                    % (user["id"], FAR_EXPIRY))
+            self.set_cookies.append("Bugzilla_logincookie=%s; path=/; %s; HttpOnly"
+                                    % (secret, FAR_EXPIRY))
+        if self.style in ("token", "both"):
+            token = "%d-%s" % (user["id"], random_text(10))
+            self.server.tokens[token] = user["id"]
+            result["token"] = token
+        return result
+
+    def user_logout(self):
+        token = str(self.params.get("token", ""))
+        self.server.tokens.pop(token, None)
+        self.server.login_cookies.pop(self.cookies.get("Bugzilla_logincookie"), None)
+        return {}
+
+    def bugzilla_version(self):
+        version = self.settings["version"]
+        return {} if version is None else {"version": version}
+
+    # --- Bugs --------------------------------------------------------------------------------
+
+    def legacy(self):
+        return self.style == "cookie"
+
+    def bug_search(self):
+        params = self.params
+        if self.legacy():
+            for name in params:
+                if name not in LEGACY_SEARCH_MEMBERS:
+                    raise BugzillaFault(53, "%s is not a valid parameter for the "
+                                            "Bugzilla::Bug::match function." % name)
+        if "offset" in params and "limit" not in params:
+            raise param_required("limit", "Bug.search()")
+        found = [bug for _, bug in sorted(self.data.bugs.items())
+                 if self.data.can_see(self.user, bug) and bug_matches(bug, params, self.legacy())]
+        offset = int(params.get("offset", 0) or 0)
+        limit = int(params.get("limit", 0) or 0)
+        found = found[offset:offset + limit] if limit else found[offset:]
+        return {"bugs": [filter_fields(bug_struct(self.data, bug, self.user, self.legacy(), False),
+                                       params) for bug in found]}
+
+    def bug_get(self):
+        if "ids" not in self.params:
+            raise param_required("ids")
+        bugs, faults = [], []
+        for bug_id in _as_list(self.params["ids"]):
+            try:
+                bug = self.data.find_bug(self.user, bug_id)
+            except BugzillaFault as fault:
+                if not self.params.get("permissive"):
+                    raise
+                faults.append({"id": bug_id, "faultString": fault.text, "faultCode": fault.code})
+                continue
+            bugs.append(filter_fields(bug_struct(self.data, bug, self.user, self.legacy(), True),
+                                      self.params))
+        return {"bugs": bugs, "faults": faults}
+
+    def bug_comments(self):
+        if "ids" not in self.params and "comment_ids" not in self.params:
+            raise params_required("Bug.comments", ["ids", "comment_ids"])
+        since = self.params.get("new_since")
+        since = _wire_to_datetime(since) if since else None
+        insider = self.user is not None and "insidergroup" in self.user["groups"]
+
+        def visible(comment):
+            return (not comment["is_private"] or insider) and (since is None
+                                                               or comment["time"] >= since)
+        bugs = {}
+        for bug_id in _as_list(self.params.get("ids", [])):
+            bug = self.data.find_bug(self.user, bug_id)
+            bugs[str(bug["id"])] = {"comments": [comment_struct(bug, c) for c in bug["comments"]
+                                                 if visible(c)]}
+        comments = {}
+        for comment_id in _as_list(self.params.get("comment_ids", [])):
+            found = next(((bug, c) for bug in self.data.bugs.values() for c in bug["comments"]
+                          if str(c["id"]) == str(comment_id).strip()), None)
+            if found is None:
+                raise BugzillaFault(111, "There is no comment with the id '%s'." % comment_id)
+            self.data.find_bug(self.user, found[0]["id"])
+            comments[str(found[1]["id"])] = comment_struct(*found)
+        return {"bugs": bugs, "comments": comments}
+
+    def bug_fields(self):
+        entries = []
+        if "ids" in self.params:
+            for field_id in _as_list(self.params["ids"]):
+                entry = next((e for e in FIELD_TABLE if str(e[1]) == str(field_id)), None)
+                if entry is None:
+                    raise BugzillaFault(51, "There is no field with the id '%s'." % field_id)
+                entries.append(entry)
+        if "names" in self.params:
+            for name in _as_list(self.params["names"]):
+                entry = next((e for e in FIELD_TABLE if e[0] == str(name)), None)
+                if entry is None:
+                    raise BugzillaFault(51, "There is no field named '%s'." % name)
+                if entry not in entries:
+                    entries.append(entry)
+        if "ids" not in self.params and "names" not in self.params:
+            entries = list(FIELD_TABLE)
+        return {"fields": [field_struct(self.data, self.user, e) for e in entries]}
+
+    def bug_add_comment(self):
+        user = self.require_login()
+        if "id" not in self.params:
+            raise param_required("id")
+        text = self.params.get("comment")
+        if text is None or str(text).strip() == "":
+            raise param_required("comment")
+        bug = self.data.find_bug(user, self.params["id"])
+        text = re.sub(r"\s+\Z", "", str(text))
+        text = re.sub(r"\r\n?", "\n", text)
+        if len(text) > MAX_COMMENT_LENGTH:
+            raise BugzillaFault(114, "Comments cannot be longer than 65535 characters.")
+        work_time = self.work_time()
+        if work_time != 0 and not self.data.is_time_tracker(user):
+            raise BugzillaFault(115, "You tried to change the Hours Worked field , but only a "
+                                     "user with the required permissions may change that field.")
+        now = utc_now()
+        comment = {"id": self.data.next_comment_id, "creator": user["login"], "time": now,
+                   "text": text, "is_private": bool(self.params.get("is_private", False)),
+                   "work_time": work_time, "added": True}
+        self.data.next_comment_id += 1
+        bug["comments"].append(comment)
+        bug["last_change_time"] = now
+        return {"id": comment["id"]}
+
+    def work_time(self):
+        raw = self.params.get("work_time")
+        if raw is None:
+            return 0.0
+        text = str(raw).strip() or "0"
+        if isinstance(raw, float):
+            text = _format_double(raw)
+        if not TIME_PATTERN.match(text):
+            raise BugzillaFault(52, "The value '%s' in the Hours Worked field is not a numeric "
+                                    "value." % text)
+        if float(text) > MAX_WORK_TIME:
+            raise BugzillaFault(54, "The value '%s' in the Hours Worked field is more than the "
+                                    "maximum allowed value of '99999.99'." % text)
+        return float(text)
+
+    # --- Products ----------------------------------------------------------------------------
+
+    def visible_products(self):
+        return [p for p in self.data.products if self.data.can_see_product(self.user, p["name"])]
+
+    def product_get(self):
+        products = self.visible_products()
+        if "ids" in self.params or "names" in self.params:
+            ids = {str(i) for i in _as_list(self.params.get("ids", []))}
+            names = {str(n).lower() for n in _as_list(self.params.get("names", []))}
+            products = [p for p in products
+                        if str(p["id"]) in ids or p["name"].lower() in names]
+        return {"products": [product_struct(p) for p in products]}
+
+    def product_ids(self):
+        return {"ids": [p["id"] for p in self.visible_products()]}
+
+
+# ---------------------------------------------------------------------------------------------
+# Replies as they leave the server, normal or misbehaving on purpose.
+
+class Reply:
+    def __init__(self, body=b"", status=200, content_type="text/xml"):
+        self.status = status
+        self.content_type = content_type
+        self.set_cookies = []
+        self.pieces = [body]          # bytes, or callables yielding byte chunks (streamed)
+        self.length = len(body)
+        self.declared_length = None   # a Content-Length larger than what is sent: a cut body
+        self.close = False            # close the connection after this reply
+        self.silent = False           # close the connection without answering
+        self.stall_seconds = 0.0
+
+
+HTML_500 = (b"<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n"
+            b"<title>500 Internal Server Error</title>\n</head><body>\n"
+            b"<h1>Internal Server Error</h1>\n<p>The server encountered an internal error or\n"
+            b"misconfiguration and was unable to complete your request.</p>\n</body></html>\n")
+HTML_NOT_XML = (b"<!DOCTYPE html>\n<html><head><title>Bugzilla Main Page</title></head>\n"
+                b"<body><h1>Bugzilla</h1><p>This is not an XML-RPC reply.</p></body></html>\n")
+PADDING_MARKER = "\x00PADDING\x00"  # cannot occur in any real text
+
+
+def replace_member(value, parts, new_value, remove):
+    """Replaces (or removes) what a dotted path names: struct members by name, array elements
+    by index, "*" for every member or element."""
+    head, rest = parts[0], parts[1:]
+    if isinstance(value, dict):
+        keys = list(value) if head == "*" else [head]
+    elif isinstance(value, list):
+        if head == "*":
+            keys = list(range(len(value)))
+        else:
+            keys = [int(head)] if head.isdigit() and int(head) < len(value) else []
+    else:
+        return
+    for key in reversed(keys):
+        if rest:
+            if isinstance(value, list) or key in value:
+                replace_member(value[key], rest, new_value, remove)
+        elif remove:
+            if isinstance(value, list):
+                del value[key]
+            else:
+                value.pop(key, None)
+        else:
+            value[key] = copy.deepcopy(new_value)
+
+
+def padded_reply(result, megabytes):
+    """A valid reply of about `megabytes` MiB: the result with a long "padding" text member,
+    streamed in chunks instead of built in memory."""
+    if isinstance(result, BugzillaFault):
+        head, tail = encode_fault(result.code, PADDING_MARKER).split(PADDING_MARKER.encode())
+    else:
+        holder = dict(result) if isinstance(result, dict) else {"result": result}
+        holder["padding"] = PADDING_MARKER
+        head, tail = encode_response(holder).split(PADDING_MARKER.encode())
+    size = max(0, int(float(megabytes) * 1024 * 1024) - len(head) - len(tail))
+
+    def padding():
+        chunk = b"x" * 65536
+        left = size
+        while left > 0:
+            yield chunk[:min(left, len(chunk))]
+            left -= len(chunk)
+    reply = Reply(head)
+    reply.pieces = [head, padding, tail]
+    reply.length = len(head) + size + len(tail)
+    return reply
+
+
+def build_reply(server, method, params, cookie_header):
+    """The reply to one Bugzilla request, with any injection for its method applied."""
+    injection = server.take_injection(method)
+    kind = injection["kind"] if injection else None
+    args = injection["args"] if injection else {}
+    if kind == "fault":
+        return Reply(encode_fault(args["code"], str(args["string"])))
+    if kind == "close":
+        reply = Reply()
+        reply.silent = True
+        return reply
+    if kind == "http500":
+        return Reply(HTML_500, status=500, content_type="text/html; charset=iso-8859-1")
+    if kind == "not_xml":
+        return Reply(HTML_NOT_XML, content_type="text/html; charset=UTF-8")
+    if kind == "raw":
+        body = args["body"]
+        body = body.data if isinstance(body, xmlrpc.client.Binary) else str(body).encode("utf-8")
+        return Reply(body, status=int(args.get("status", 200)),
+                     content_type=str(args.get("content_type", "text/xml")))
+
+    result, set_cookies = server.call(method, params, cookie_header)
+    if kind in ("wrong_kind", "remove") and not isinstance(result, BugzillaFault):
+        path = str(args["member"])
+        if path == "" and kind == "wrong_kind":
+            result = args["value"]
+        elif path:
+            replace_member(result, path.split("."), args.get("value"), kind == "remove")
+    if kind == "huge":
+        reply = padded_reply(result, args["megabytes"])
+    elif isinstance(result, BugzillaFault):
+        reply = Reply(encode_fault(result.code, result.text))
+    else:
+        reply = Reply(encode_response(result))
+    reply.set_cookies = set_cookies
+    if kind == "truncated":
+        full = reply.pieces[0]
+        cut = int(args.get("bytes", len(full) // 2))
+        reply.pieces = [full[:cut]]
+        reply.length = len(reply.pieces[0])
+        if args.get("declare_full"):
+            reply.declared_length = len(full)
+            reply.close = True
+    if kind == "stall":
+        reply.stall_seconds = float(args["seconds"])
+    return reply
+
+
+# ---------------------------------------------------------------------------------------------
+# The control service.
+
+def control_call(server, method, params):
+    def arg(index, default=None):
+        return params[index] if len(params) > index else default
+
+    if method == "control.requests":
+        with server.lock:
+            return list(server.requests)
+    if method == "control.clear":
+        with server.lock:
+            server.requests.clear()
+        return True
+    if method == "control.reset":
+        server.reset()
+        return True
+    if method == "control.configure":
+        server.configure(arg(0), arg(1))
+        return True
+    if method == "control.inject":
+        server.inject(str(arg(0)), str(arg(1)), arg(2, {}), arg(3, -1))
+        return True
+    if method == "control.bug":
+        return server.bug_record(arg(0))
+    if method == "control.expire_sessions":
+        server.expire_sessions()
+        return True
+    raise ValueError("unknown control method %r" % method)
+
+
+# ---------------------------------------------------------------------------------------------
+# HTTP.
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_state = None  # the Server, set in main()
+    verbose = False
+
+    def version_string(self):
+        return "Apache/2.4 (Bugzilla test server)"
+
+    def log_message(self, format, *args):
+        if self.verbose:
+            sys.stderr.write("bugzilla_server: %s\n" % (format % args))
+
+    def read_body(self):
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            parts = []
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return b"".join(parts)
+                parts.append(self.rfile.read(size))
+                self.rfile.readline()
+        return self.rfile.read(int(self.headers.get("Content-Length") or 0))
+
+    def do_POST(self):
+        body = self.read_body()
+        path = self.path.split("?", 1)[0]
+        if path == "/control":
+            self.answer_control(body)
+        elif path.endswith("/xmlrpc.cgi"):
+            self.answer_bugzilla(body)
+        else:
+            self.send(Reply(b"<html><body><h1>Not Found</h1></body></html>\n", status=404,
+                            content_type="text/html"))
+
+    def do_GET(self):
+        self.send(Reply(b"<html><body><h1>Not Found</h1></body></html>\n", status=404,
+                        content_type="text/html"))
+
+    def answer_control(self, body):
+        try:
+            params, method = xmlrpc.client.loads(body)
+            self.log_message("%s%r", method, params)
+            response = xmlrpc.client.dumps((control_call(self.server_state, method, params),),
+                                           methodresponse=True, allow_none=True,
+                                           encoding="utf-8")
+        except Exception as error:  # a control mistake is the test's: tell it plainly
+            response = xmlrpc.client.dumps(xmlrpc.client.Fault(1, str(error)),
+                                           methodresponse=True, encoding="utf-8")
+        self.send(Reply(response.encode("utf-8")))
+
+    def answer_bugzilla(self, body):
+        cookie_header = self.headers.get("Cookie", "")
+        try:
+            params, method = xmlrpc.client.loads(body)
+            method = method or ""
+        except Exception as error:
+            params, method, parse_error = (), "", error
+        else:
+            parse_error = None
+        self.log_message("%s %s, cookies %s, client port %d", self.path,
+                         method or "(not XML-RPC)",
+                         ",".join(parse_cookie_header(cookie_header)) or "none",
+                         self.client_address[1])
+        self.server_state.record({
+            "method": method, "params": list(params), "cookie": cookie_header,
+            "path": self.path, "headers": {k.lower(): v for k, v in self.headers.items()},
+            "body": xmlrpc.client.Binary(body)})
+        if parse_error is not None:
+            reply = Reply(encode_fault(-32700, "Application failed during request "
+                                               "deserialization: %s" % parse_error))
+        else:
+            reply = build_reply(self.server_state, method, params, cookie_header)
+        self.send(reply)
+
+    def wait_or_notice_hangup(self, seconds):
+        """Waits `seconds`; False as soon as the client hangs up."""
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return True
+            readable, _, _ = select.select([self.connection], [], [], min(left, 0.2))
+            if readable:
+                try:
+                    if not self.connection.recv(1, socket.MSG_PEEK):
+                        return False
+                except OSError:
+                    return False
+                time.sleep(min(left, 0.05))
+
+    def send(self, reply):
+        if reply.stall_seconds and not self.wait_or_notice_hangup(reply.stall_seconds):
+            self.close_connection = True
+            return
+        if reply.silent:
+            self.close_connection = True
+            return
+        settings = self.server_state.settings
+        chunked = settings["chunked"] and reply.declared_length is None
+        try:
+            self.send_response(reply.status)
+            self.send_header("Content-Type", reply.content_type)
+            for cookie in reply.set_cookies:
+                self.send_header("Set-Cookie", cookie)
+            if chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            else:
+                self.send_header("Content-Length", str(reply.declared_length or reply.length))
+            if reply.close or settings["close_connections"]:
+                self.send_header("Connection", "close")
+                self.close_connection = True
+            self.end_headers()
+            for piece in reply.pieces:
+                for chunk in (piece() if callable(piece) else [piece]):
+                    if not chunk:
+                        continue
+                    if chunked:
+                        self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                    else:
+                        self.wfile.write(chunk)
+            if chunked:
+                self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+
+class QuietHTTPServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
+def process_alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"  # a zombie is gone
+    except FileNotFoundError:
+        return False
+    except OSError:  # no /proc: ask the kernel
+        try:
+            os.kill(pid, 0)
+            return True
+        except ProcessLookupError:
+            return False
+        except PermissionError:
+            return True
+
+
+def exit_when_orphaned(parent):
+    """Ends the server when the process that started it is gone, so it never outlives a
+    crashed test."""
+    while True:
+        time.sleep(0.5)
+        if not process_alive(parent):
+            os._exit(0)
+
+
+def load_fixture(name):
+    path = name
+    if not os.path.exists(path):
+        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures", name)
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def show_bug(port, bug_id):
+    """Prints a running server's record of one bug: what the demo shows at its end."""
+    control = xmlrpc.client.ServerProxy("http://127.0.0.1:%d/control" % port)
+    try:
+        bug = control.control.bug(bug_id)
+    except xmlrpc.client.Fault as fault:
+        print("bugzilla_server: %s" % fault.faultString, file=sys.stderr)
+        return 1
+    except OSError as error:
+        print("bugzilla_server: no test server on port %d: %s" % (port, error), file=sys.stderr)
+        return 1
+    print("Bug %d: %s [%s %s]" % (bug["id"], bug["summary"], bug["status"], bug["resolution"]))
+    for comment in bug["comments"]:
+        print("--- comment %d by %s at %s%s%s" % (
+            comment["count"], comment["creator"],
+            parse_time(comment["time"].value).strftime("%Y-%m-%d %H:%M:%S UTC"),
+            ", %g hours" % comment["work_time"] if comment["work_time"] else "",
+            " (added since the server started)" if comment["added"] else ""))
+        print(comment["text"])
+    return 0
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Bugzilla test server (XML-RPC on loopback).")
+    parser.add_argument("--port", type=int, default=0, help="0: any free port")
+    parser.add_argument("--fixture", default="default.json",
+                        help="JSON fixture: a path, or a name under testing/fixtures/")
+    parser.add_argument("--login-style", choices=LOGIN_STYLES, default="token")
+    version = parser.add_mutually_exclusive_group()
+    version.add_argument("--version", default="5.0.6", dest="bugzilla_version",
+                         help="what Bugzilla.version answers")
+    version.add_argument("--no-version", action="store_true",
+                         help="Bugzilla.version answers without a version")
+    parser.add_argument("--parent-pid", type=int, default=os.getppid(),
+                        help="exit when this process is gone (default: the parent)")
+    parser.add_argument("--verbose", action="store_true",
+                        default=bool(os.environ.get("BUGZILLA_TEST_SERVER_VERBOSE")),
+                        help="log each request to stderr (also when the environment variable "
+                             "BUGZILLA_TEST_SERVER_VERBOSE is set)")
+    parser.add_argument("--show-bug", type=int, metavar="ID",
+                        help="do not serve: print the record of bug ID kept by the server "
+                             "running on --port")
+    args = parser.parse_args(argv)
+    if args.show_bug is not None:
+        return show_bug(args.port, args.show_bug)
+
+    try:
+        fixture = load_fixture(args.fixture)
+        state = Server(fixture, args.login_style,
+                       None if args.no_version else (args.bugzilla_version or None))
+    except (OSError, ValueError, KeyError, TypeError) as error:
+        print("bugzilla_server: cannot use the fixture %s: %s" % (args.fixture, error),
+              file=sys.stderr)
+        return 2
+    Handler.server_state = state
+    Handler.verbose = args.verbose
+    httpd = QuietHTTPServer(("127.0.0.1", args.port), Handler)
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    threading.Thread(target=exit_when_orphaned, args=(args.parent_pid,), daemon=True).start()
+    print("PORT %d" % httpd.server_address[1], flush=True)
+    try:
+        httpd.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
