@@ -13,6 +13,8 @@ namespace bugzilla {
 // and carriage returns dropped). False when the file cannot be opened.
 bool read_joined_file(const std::string& path, std::string& joined);
 
+// Both store a new message at *error_out on failure without releasing what was there, so the
+// caller passes a null one. The connection is written only when it is found.
 int load_connections(XmlRpc::XmlRpcValue& list, char** error_out);
 int find_connection(const char* name, XmlRpc::XmlRpcValue& connection, char** error_out);
 

@@ -12,7 +12,8 @@ namespace bugzilla {
 // Host texts may be null; they read as the empty text.
 inline const char* text_or_empty(const char* text) { return text ? text : ""; }
 
-// A new character array of exactly the text's length plus one (null reads as empty).
+// A new character array of exactly the text's length plus one (null reads as empty; a
+// std::string ends at its first NUL, as the host would read it).
 char* dup_cstring(const char* text);
 char* dup_cstring(const std::string& text);
 
