@@ -1,7 +1,16 @@
-// TEMPORARY STUB: replaced by the session work.
+// One Bugzilla server call: the client for a connection, reuse or renewal of the login, and
+// the codes and texts of failed calls.
 #include "server_calls.h"
 
-#include <stdexcept>
+#include "plugin_state.h"
+#include "records.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace bugzilla {
 
@@ -12,23 +21,250 @@ const char kCaptionGetBugs[] = "Get Bugs";
 const char kCaptionBugFields[] = "Bug Fields";
 const char kCaptionAddComment[] = "Add Comment";
 
-std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue&) {
-  throw std::logic_error("Not implemented");
+namespace {
+
+using XmlRpc::XmlRpcClient;
+using XmlRpc::XmlRpcException;
+using XmlRpc::XmlRpcValue;
+
+constexpr char kTokenMember[] = "token";
+constexpr char kFaultCodeMember[] = "faultCode";
+constexpr char kFaultStringMember[] = "faultString";
+
+// ---------------------------------------------------------------------------------------
+// Connection members. They are looked up without growing the caller's struct.
+
+// The member's text ("" when absent). Kinds other than text and int throw XmlRpcException.
+std::string member_text(const XmlRpcValue& connection, const char* name) {
+  const XmlRpcValue* member = connection.find(name);
+  return member ? member->toText() : std::string();
 }
-int call_with_login(XmlRpc::XmlRpcClient&, const RequestContext&, const char*,
-                    XmlRpc::XmlRpcValue&, XmlRpc::XmlRpcValue) {
-  throw std::logic_error("Not implemented");
+
+// The member as a whole number; false when absent. An int is taken as it is; a text must be
+// a decimal number (blanks around it allowed), anything else throws XmlRpcException.
+bool member_int(const XmlRpcValue& connection, const char* name, long& out) {
+  const XmlRpcValue* member = connection.find(name);
+  if (member == nullptr || !member->valid()) return false;
+  const std::string text = member->toText();  // an int gives its digits
+  const char* start = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(start, &end, 10);
+  while (end != nullptr && std::isspace(static_cast<unsigned char>(*end))) ++end;
+  if (end == start || *end != '\0' || errno == ERANGE) {
+    throw XmlRpcException(std::string("connection member ") + name + " is not a number");
+  }
+  out = value;
+  return true;
 }
-int login_user(XmlRpc::XmlRpcClient, const RequestContext&, XmlRpc::XmlRpcValue&) {
-  throw std::logic_error("Not implemented");
+
+// A yes/no member; false when absent. Only an explicit "false", "no", "off" or 0 says no,
+// so a mistyped value keeps the safe setting.
+bool member_flag(const XmlRpcValue& connection, const char* name, bool& out) {
+  const XmlRpcValue* member = connection.find(name);
+  if (member == nullptr || !member->valid()) return false;
+  XmlRpcValue copy(*member);
+  switch (copy.getType()) {
+    case XmlRpcValue::TypeBoolean: out = copy.asBool(); return true;
+    case XmlRpcValue::TypeInt: out = copy.asInt() != 0; return true;
+    default: break;
+  }
+  std::string text = copy.toText();
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  const size_t last = text.find_last_not_of(" \t\r\n");
+  text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  out = !(text == "false" || text == "no" || text == "off" || text == "0");
+  return true;
 }
-bool call_failed(int, const XmlRpc::XmlRpcValue&) { throw std::logic_error("Not implemented"); }
-int describe_call_failure(int, const char*, char**, XmlRpc::XmlRpcValue) {
-  throw std::logic_error("Not implemented");
+
+int clamp_to_int(long value) {
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
-char* format_message(const char*, const char*) { throw std::logic_error("Not implemented"); }
-char* reply_not_understood(const char*) { throw std::logic_error("Not implemented"); }
-int cookie_expired(std::FILE*) { throw std::logic_error("Not implemented"); }
-int cookie_expired(std::FILE*, double) { throw std::logic_error("Not implemented"); }
+
+// ---------------------------------------------------------------------------------------
+// The cookie file, closed on every path out of call_with_login.
+
+class CookieFile {
+public:
+  explicit CookieFile(const std::string& path) : stream_(std::fopen(path.c_str(), "rb")) {}
+  ~CookieFile() { close(); }
+  CookieFile(const CookieFile&) = delete;
+  CookieFile& operator=(const CookieFile&) = delete;
+
+  std::FILE* get() const { return stream_; }
+  void close() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+  }
+
+private:
+  std::FILE* stream_;
+};
+
+// The parameters carry the token in the struct itself or in the struct that is the array's
+// first element. Null when the caller put no "token" member there.
+XmlRpcValue* token_holder(XmlRpcValue& params) {
+  XmlRpcValue* holder = &params;
+  if (params.getType() == XmlRpcValue::TypeArray) {
+    if (params.size() == 0) return nullptr;
+    holder = &params[0];
+  }
+  return holder->hasMember(kTokenMember) ? holder : nullptr;
+}
+
+// Puts the session's current token into a "token" member the caller provided. An empty
+// token is left out altogether: servers that authenticate by cookie refuse even an empty one.
+void refresh_token(XmlRpcValue& params, const std::string& token) {
+  XmlRpcValue* holder = token_holder(params);
+  if (holder == nullptr) return;
+  if (token.empty()) {
+    holder->removeMember(kTokenMember);
+  } else {
+    (*holder)[kTokenMember] = token;
+  }
+}
+
+const char kConnectFormat[] = "%s failed to connect to Bugzilla server";
+const char kSendFormat[] = "%s failed to send request to Bugzilla server";
+const char kReceiveFormat[] = "%s failed to receive response from Bugzilla server";
+const char kNotUnderstoodFormat[] =
+    "%s failed: the Bugzilla server's reply was not understood. Check that the connection "
+    "points at a Bugzilla XML-RPC service.";
+
+}  // namespace
+
+std::string session_server_of(const XmlRpc::XmlRpcClient& client) {
+  // Line feeds cannot occur in a connection member (the file's lines are joined), so they
+  // keep the three parts apart.
+  return client.host() + '\n' + std::to_string(client.port()) + '\n' + client.uri();
+}
+
+std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection) {
+  const std::string host = member_text(connection, "server_url");
+  const std::string uri = member_text(connection, "web_service_extension");
+  long port = 0;
+  member_int(connection, "port", port);
+
+  auto client = std::make_unique<XmlRpcClient>(host.c_str(), clamp_to_int(port), uri.c_str());
+  client->setCookieFilePath(plugin_state().cookie_file_path);
+
+  // Optional settings; what is absent (or negative) keeps the client's default.
+  long number = 0;
+  if (member_int(connection, "connect_timeout_seconds", number) && number >= 0) {
+    client->setConnectTimeout(clamp_to_int(number));
+  }
+  if (member_int(connection, "timeout_seconds", number) && number >= 0) {
+    client->setIdleTimeout(clamp_to_int(number));
+  }
+  if (member_int(connection, "max_response_mb", number) && number >= 0) {
+    const size_t mebibyte = size_t{1} << 20;
+    const size_t megabytes = static_cast<size_t>(number);
+    client->setMaxResponseBytes(megabytes > SIZE_MAX / mebibyte ? SIZE_MAX
+                                                                : megabytes * mebibyte);
+  }
+  const std::string ca_file = member_text(connection, "ca_file");
+  if (!ca_file.empty()) client->setCaFile(ca_file);
+  bool verify = true;
+  if (member_flag(connection, "verify_tls", verify)) client->setVerifyTls(verify);
+  return client;
+}
+
+int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
+                    const char* method, XmlRpc::XmlRpcValue& result,
+                    XmlRpc::XmlRpcValue params) {
+  PluginState& state = plugin_state();
+  bool reuse = false;
+  {
+    CookieFile cookie(state.cookie_file_path);
+    if (cookie.get() != nullptr) {
+      // The session belongs to one user on one server and needs a token to authenticate.
+      reuse = cookie_expired(cookie.get()) == 0 &&
+              state.session_login == text_or_empty(context.login) &&
+              !state.session_token.empty() && state.session_server == session_server_of(client);
+      if (!reuse) {
+        cookie.close();
+        std::remove(state.cookie_file_path.c_str());  // a file that stays is harmless
+      }
+    }
+  }
+
+  if (!reuse) {
+    const int code = login_user(client, context, result);
+    if (code != XmlRpc::kExchangeCompleted) return code;
+    if (result.hasMember(kFaultCodeMember)) return XmlRpc::kExchangeCompleted;
+  }
+
+  // After a login the token the caller copied is stale; send the one the session holds now.
+  refresh_token(params, state.session_token);
+  return client.execute(method, params, result);
+}
+
+int login_user(XmlRpc::XmlRpcClient client_copy, const RequestContext& context,
+               XmlRpc::XmlRpcValue& result) {
+  XmlRpcValue params;
+  XmlRpcValue& credentials = params[0];
+  credentials["login"] = text_or_empty(context.login);
+  credentials["password"] = text_or_empty(context.password);
+
+  const int code = client_copy.execute("User.login", params, result);
+  if (code != XmlRpc::kExchangeCompleted || result.hasMember(kFaultCodeMember)) return code;
+
+  // Everything is read before the session changes, so a reply that cannot be read leaves the
+  // old session whole instead of pairing the new login with the old token.
+  const XmlRpcValue* token_member = result.find(kTokenMember);
+  std::string login = text_or_empty(context.login);
+  std::string token = token_member ? token_member->toText() : std::string();
+  std::string server = session_server_of(client_copy);
+
+  PluginState& state = plugin_state();
+  state.session_login.swap(login);
+  state.session_token.swap(token);
+  state.session_server.swap(server);
+  return code;
+}
+
+bool call_failed(int code, const XmlRpc::XmlRpcValue& result) {
+  return code != XmlRpc::kExchangeCompleted || result.hasMember(kFaultCodeMember);
+}
+
+int describe_call_failure(int code, const char* caption, char** message_out,
+                          XmlRpc::XmlRpcValue result) {
+  const char* format = nullptr;
+  switch (code) {
+    case XmlRpc::kExchangeCompleted: {
+      const XmlRpcValue* fault_code = result.find(kFaultCodeMember);
+      if (fault_code == nullptr) return code;
+      const XmlRpcValue* fault_string = result.find(kFaultStringMember);
+      // Both are read before anything is stored, so a member of an odd kind throws without
+      // leaving a message behind.
+      const std::string text = fault_string ? fault_string->toText() : std::string();
+      const std::string code_text = fault_code->toText();
+      if (message_out) *message_out = dup_cstring(text);
+      if (code_text == "Client") return 1;
+      return clamp_to_int(std::strtol(code_text.c_str(), nullptr, 10));
+    }
+    case XmlRpc::kConnectFailed: format = kConnectFormat; break;
+    case XmlRpc::kSendFailed: format = kSendFormat; break;
+    case XmlRpc::kReceiveFailed: format = kReceiveFormat; break;
+    default: return code;  // no message for other codes
+  }
+  if (message_out) *message_out = format_message(format, caption);
+  return code;
+}
+
+char* format_message(const char* format, const char* argument) {
+  const char* text = text_or_empty(argument);
+  const size_t size = std::strlen(format) + std::strlen(text) + 1;
+  char* message = new char[size];
+  std::snprintf(message, size, format, text);
+  return message;
+}
+
+char* reply_not_understood(const char* caption) {
+  return format_message(kNotUnderstoodFormat, caption);
+}
 
 }  // namespace bugzilla

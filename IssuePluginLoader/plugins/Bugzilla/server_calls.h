@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace bugzilla {
 
@@ -23,28 +24,44 @@ extern const char kCaptionAddComment[];    // "Add Comment"
 // timeouts, size limit and TLS settings.
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection);
 
-// Reuses the session or logs in first, then makes the call. `params` may hold a "token"
-// member, which is set to the current token just before the call (left out when empty).
+// Reuses the session when the cookie file exists and is not expired, and the session was made
+// for this login on this client's server and holds a token; otherwise deletes the cookie file
+// and logs in on a copy of the client first. Then makes the call on `client`. A "token" member
+// the caller put into `params` (the struct, or the array's first struct) is set to the current
+// token just before the call, or left out when the token is empty. Returns the transport code
+// of the last exchange; 0 without the call when the login was refused (its fault in `result`).
 int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
                     const char* method, XmlRpc::XmlRpcValue& result,
                     XmlRpc::XmlRpcValue params);
 
+// The identity of the server a client talks to (host, port and web service path), kept beside
+// the session's login so that one server's token is never sent to another.
+std::string session_server_of(const XmlRpc::XmlRpcClient& client);
+
+// "User.login" with the context's login and password on a copy of the caller's client. On
+// success the session takes the login, the reply's "token" (empty when absent) and the server.
 int login_user(XmlRpc::XmlRpcClient client_copy, const RequestContext& context,
                XmlRpc::XmlRpcValue& result);
 
 // True when the call failed: a transport code other than 0, or a fault reply.
 bool call_failed(int code, const XmlRpc::XmlRpcValue& result);
 
+// The failure code of a failed call, and a new message in *message_out: the fault's
+// "faultString" (code 1 for a "Client" fault, else the number the "faultCode" text starts
+// with), or the caption in a transport message for 202, 203 and 204. Other codes: no message.
 int describe_call_failure(int code, const char* caption, char** message_out,
                           XmlRpc::XmlRpcValue result);
 
+// A new text (array new) of `format` with `argument` for its single "%s".
 char* format_message(const char* format, const char* argument);
 
 // The message for a reply that holds a member of an unexpected kind (the value type raised
 // XmlRpc::XmlRpcException while it was read): names the operation's caption.
 char* reply_not_understood(const char* caption);
 
-// 1 when the cookie file's first expiry lies within the next hour (or is unreadable).
+// 1 when the cookie file's first expiry lies within the next hour (or is unreadable), 0 when
+// it lies further ahead or the file has no expiry. Pieces longer than 499 characters are cut
+// to 499 and the scan goes on past them. `now_seconds`: the clock, seconds since 1970 UTC.
 int cookie_expired(std::FILE* stream);
 int cookie_expired(std::FILE* stream, double now_seconds);
 
