@@ -5,7 +5,14 @@
 
 #include <XmlRpc/XmlRpcValue.h>
 
+#include <cstddef>
+
 namespace bugzilla {
+
+// The filter names, in the order the host shows them.
+extern const char kFilterAssignedToMe[];  // "Assigned To Me"
+extern const char kFilterCreatedByMe[];   // "Created By Me"
+extern const char kFilterNotFiltered[];   // "Not Filtered"
 
 int32_t get_filter_list(char*** filters_out, int32_t* count_out, char** error_out);
 int32_t get_issue_list(const RequestContext& context, const char* filter,
@@ -15,7 +22,8 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
                           IssueRecord** issue_out, CustomFieldRecord*** fields_out,
                           int32_t* count_out, char** error_out);
 
-// YYYY-MM-DDTHH:MM:SS in a new 30-byte buffer.
+// YYYY-MM-DDTHH:MM:SS in a new buffer of kDateTimeTextSize bytes.
+constexpr size_t kDateTimeTextSize = 30;
 char* datetime_to_text(XmlRpc::XmlRpcValue value);
 
 }  // namespace bugzilla

@@ -1,0 +1,123 @@
+// The bugs of a connection's product under one filter: one Bug.search, then the first
+// comments of all found bugs in one Bug.comments call.
+#include "connections.h"
+#include "issues.h"
+#include "plugin_state.h"
+#include "query_failures.h"
+#include "records.h"
+#include "reply_reading.h"
+#include "server_calls.h"
+
+#include <XmlRpc/XmlRpcClient.h>
+#include <XmlRpc/XmlRpcException.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace bugzilla {
+
+using XmlRpc::XmlRpcValue;
+
+namespace {
+
+// {"product", the filter's user member if any, "token"} as the only parameter.
+XmlRpcValue search_parameters(const XmlRpcValue& connection, const char* login,
+                              const char* filter) {
+  XmlRpcValue parameters;
+  XmlRpcValue& search = parameters[0];
+  search["product"] = reply_member(connection, "product");
+  if (std::strcmp(filter, kFilterAssignedToMe) == 0) {
+    search["assigned_to"] = login;
+  } else if (std::strcmp(filter, kFilterCreatedByMe) == 0) {
+    search["reporter"] = login;
+  }
+  search["token"] = plugin_state().session_token;
+  return parameters;
+}
+
+// {"ids": every bug's "id" as it came, "token"} as the only parameter.
+XmlRpcValue comments_parameters(const XmlRpcValue& bugs, int count) {
+  XmlRpcValue parameters;
+  XmlRpcValue& request = parameters[0];
+  XmlRpcValue::ValueArray& ids = request["ids"].asArray();
+  ids.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) ids.push_back(reply_member(reply_element(bugs, i), "id"));
+  request["token"] = plugin_state().session_token;
+  return parameters;
+}
+
+// "text" of the first comment of the bug that the comments reply's "bugs" names by id.
+const XmlRpcValue& first_comment_text(const XmlRpcValue& comments_by_id, const char* id) {
+  const XmlRpcValue& comments = reply_member(reply_member(comments_by_id, id), "comments");
+  return reply_member(reply_element(comments, 0), "text");
+}
+
+}  // namespace
+
+int32_t get_issue_list(const RequestContext& context, const char* filter,
+                       IssueRecord*** issues_out, int32_t* count_out, int32_t* flag_out,
+                       char** error_out) {
+  XmlRpcValue connection;
+  if (find_connection(text_or_empty(context.connection_name), connection, error_out) != 0) {
+    return 1;
+  }
+  std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
+  // Every listing logs in afresh.
+  plugin_state().session_token.clear();
+
+  const char* caption = kCaptionBugSearch;  // the call whose reply is being read
+  try {
+    XmlRpcValue found;
+    int code = call_with_login(
+        *client, context, "Bug.search", found,
+        search_parameters(connection, text_or_empty(context.login), text_or_empty(filter)));
+    if (call_failed(code, found)) {
+      report_failed_call(code, caption, error_out, std::move(found));
+      return 1;
+    }
+    // A search reply always has "bugs"; one without it is not a search reply.
+    if (!found.hasMember("bugs")) throw XmlRpc::XmlRpcException("search reply without bugs");
+    const XmlRpcValue& bugs = reply_member(found, "bugs");
+    const int count = reply_array_size(bugs);
+    if (count == 0) return 0;
+
+    // Filled from the search reply first, so that a reply we cannot read costs no second call.
+    OwnedIssueList issues(new_issue_list(static_cast<size_t>(count)),
+                          static_cast<uint32_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const XmlRpcValue& bug = reply_element(bugs, i);
+      IssueRecord* issue = issues[static_cast<size_t>(i)];
+      issue->id = value_to_cstring(reply_member(bug, "id"));
+      issue->summary = value_to_cstring(reply_member(bug, "summary"));
+      issue->severity = value_to_cstring(reply_member(bug, "severity"));
+      issue->status = value_to_cstring(reply_member(bug, "status"));
+      issue->flag1 = 1;
+      issue->flag2 = 1;
+    }
+
+    caption = kCaptionGetComments;
+    XmlRpcValue comments;
+    code = call_with_login(*client, context, "Bug.comments", comments,
+                           comments_parameters(bugs, count));
+    if (call_failed(code, comments)) {
+      report_failed_call(code, caption, error_out, std::move(comments));
+      return 1;
+    }
+    const XmlRpcValue& comments_by_id = reply_member(comments, "bugs");
+    for (int i = 0; i < count; ++i) {
+      IssueRecord* issue = issues[static_cast<size_t>(i)];
+      issue->description = value_to_cstring(first_comment_text(comments_by_id, issue->id));
+    }
+
+    *issues_out = issues.release();
+    *count_out = count;
+    *flag_out = 1;
+    return 0;
+  } catch (const XmlRpc::XmlRpcException&) {
+    return report_reply_not_understood(caption, error_out);
+  }
+}
+
+}  // namespace bugzilla
