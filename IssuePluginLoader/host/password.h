@@ -1,0 +1,37 @@
+// The user's Bugzilla password: from --password-file, else BUGZILLA_PASSWORD, else a prompt
+// without echo on the terminal. Never from the command line, never printed.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace host {
+
+class PasswordError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// A text that is overwritten before its memory is given back.
+class Secret {
+public:
+  Secret() = default;
+  explicit Secret(std::string text) : text_(std::move(text)) {}
+  ~Secret();
+  Secret(const Secret&) = delete;
+  Secret& operator=(const Secret&) = delete;
+  Secret(Secret&& other) noexcept : text_(std::move(other.text_)) {}
+  Secret& operator=(Secret&& other) noexcept;
+
+  std::string& text() { return text_; }
+
+private:
+  void wipe();
+  std::string text_;
+};
+
+// Throws PasswordError when the file cannot be read or no source gives a password.
+Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login);
+
+}  // namespace host

@@ -1,0 +1,162 @@
+// The command line and the plug-in loading, before any server is involved: usage errors,
+// help, unusable plug-ins, describe.
+#include "host_fixture.h"
+
+#include <fstream>
+
+namespace host_test {
+namespace {
+
+struct UsageCase {
+  std::vector<std::string> args;
+  const char* message;  // part of the error line
+};
+
+class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrors, ExitTwoWithMessageAndUsage) {
+  const UsageCase& usage = GetParam();
+  const Outcome run = run_host(usage.args);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(contains(run.err, usage.message)) << run.err;
+  EXPECT_TRUE(contains(run.err, "usage: issue-plugin-host")) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, UsageErrors,
+    ::testing::Values(
+        UsageCase{{}, "no command given"},
+        UsageCase{{"frobnicate"}, "unknown command \"frobnicate\""},
+        UsageCase{{"describe", "--verbose"}, "unknown option --verbose"},
+        UsageCase{{"describe", "-x"}, "unknown option -x"},
+        UsageCase{{"list", "--user", "a@b"}, "list needs --connection"},
+        UsageCase{{"list", "--connection", "Demo"}, "list needs --user"},
+        UsageCase{{"list", "--connection"}, "--connection needs a value"},
+        UsageCase{{"show", "--connection", "Demo", "--user", "a@b"}, "show needs one BUG_ID"},
+        UsageCase{{"show", "--connection", "Demo", "--user", "a@b", "1", "2"},
+                  "show needs one BUG_ID"},
+        UsageCase{{"describe", "extra"}, "unexpected argument \"extra\""},
+        UsageCase{{"filters", "--user", "a@b"}, "--user does not apply to filters"},
+        UsageCase{{"list", "--connection", "A", "--connection", "B", "--user", "u"},
+                  "--connection given twice"},
+        UsageCase{{"list", "--connection", "A", "--user", "u", "--password", "x"},
+                  "never given on the command line"},
+        UsageCase{{"doctor"}, "doctor needs --connection"},
+        UsageCase{{"attach", "--user", "u"}, "attach needs --bug and --file, or --files-json"},
+        UsageCase{{"describe", "--json=yes"}, "--json takes no value"}));
+
+TEST(Help, PrintsEveryCommandAndExitsZero) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"help"}, {"-h"}}) {
+    const Outcome run = run_host(args);
+    EXPECT_EQ(run.status, 0);
+    for (const char* command : {"describe", "connections", "filters", "list", "show", "workflow",
+                                "validate", "attach", "doctor"}) {
+      EXPECT_TRUE(contains(run.out, std::string("  ") + command)) << command;
+    }
+    EXPECT_TRUE(contains(run.out, "--password-file"));
+  }
+  const Outcome one = run_host({"help", "attach"});
+  EXPECT_EQ(one.status, 0);
+  EXPECT_TRUE(contains(one.out, "--files-json")) << one.out;
+  EXPECT_FALSE(contains(one.out, "doctor")) << one.out;
+}
+
+TEST(Help, UsageErrorOfOneCommandShowsItsSynopsis) {
+  const Outcome run = run_host({"show", "--connection", "Demo", "--user", "u"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(contains(run.err, "usage: issue-plugin-host show --connection NAME")) << run.err;
+}
+
+TEST(PluginLoading, MissingLibraryIsAClearFailure) {
+  const Outcome run = run_host({"--plugin", "/nonexistent/libNothing.so", "describe"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.err, "cannot load the plug-in /nonexistent/libNothing.so")) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(PluginLoading, LibraryThatIsNoPluginIsNamed) {
+  // libc is a loadable library without any of the descriptor symbols.
+  const Outcome run = run_host({"--plugin", "libc.so.6", "describe"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.err, "is not an issue-tracker plug-in")) << run.err;
+  EXPECT_TRUE(contains(run.err, "KOVAIP_APIVersion")) << run.err;
+}
+
+// A plug-in built on the spot from C source, to see how the host treats other descriptors.
+std::string build_fake_plugin(const test_support::TempDir& dir, int api_version) {
+  const std::string source = dir.file("fake.c");
+  const std::string library = dir.file("libFake.so");
+  std::ofstream(source) << "const int KOVAIP_APIVersion = " << api_version << ";\n"
+                        << "const char KOVAIP_PluginProvider[] = \"Fake\";\n";
+  const Outcome build = run_program("/usr/bin/env", {"cc", "-shared", "-fPIC", "-o", library, source});
+  return build.status == 0 ? library : std::string();
+}
+
+TEST(PluginLoading, OtherApiVersionIsRefused) {
+  test_support::TempDir dir;
+  const std::string library = build_fake_plugin(dir, 2);
+  if (library.empty()) GTEST_SKIP() << "no C compiler to build a fake plug-in";
+  const Outcome run = run_host({"--plugin", library, "describe"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.err, "implements API version 2; this host supports version 1 only"))
+      << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(PluginLoading, MissingExportIsNamed) {
+  test_support::TempDir dir;
+  const std::string library = build_fake_plugin(dir, 1);
+  if (library.empty()) GTEST_SKIP() << "no C compiler to build a fake plug-in";
+  const Outcome run = run_host({"--plugin", library, "describe"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.err, "does not export KOVAIP_PluginNotes")) << run.err;
+}
+
+TEST(Describe, TableShowsTheSixDescriptorValues) {
+  test_support::TempDir dir;
+  const Outcome run = run_host({"--data-dir", dir.path(), "describe"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "API version:  1\n")) << run.out;
+  EXPECT_TRUE(contains(run.out, "Provider:     Bugzilla\n"));
+  EXPECT_TRUE(contains(run.out, "Version:      1.0.0\n"));
+  EXPECT_TRUE(contains(run.out, "Authors:      Quenmoor Software\n"));
+  EXPECT_TRUE(contains(run.out,
+                       "Notes:        This plugin allows Velloran to process attachments for "
+                       "Bugzilla.\n"));
+  EXPECT_TRUE(contains(run.out, "UUID:         "));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Describe, JsonHasTheSameValues) {
+  test_support::TempDir dir;
+  // Options may also follow the command.
+  const Outcome run = run_host({"describe", "--json", "--data-dir", dir.path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto json = flatten_json(run.out);
+  EXPECT_EQ(json["/api_version"], "1");
+  EXPECT_EQ(json["/provider"], "Bugzilla");
+  EXPECT_EQ(json["/version"], "1.0.0");
+  EXPECT_EQ(json["/authors"], "Quenmoor Software");
+  EXPECT_EQ(json["/notes"], "This plugin allows Velloran to process attachments for Bugzilla.");
+  EXPECT_EQ(json["/path"], BUGZILLA_PLUGIN_PATH);
+  const std::string uuid = json["/uuid"];
+  ASSERT_EQ(uuid.size(), 36u) << uuid;
+  for (size_t i = 0; i < uuid.size(); ++i) {
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    EXPECT_TRUE(hyphen ? uuid[i] == '-' : std::isxdigit(static_cast<unsigned char>(uuid[i])) != 0 &&
+                                              !std::isupper(static_cast<unsigned char>(uuid[i])))
+        << uuid;
+  }
+}
+
+TEST(Describe, ExplicitPluginPathIsUsed) {
+  test_support::TempDir dir;
+  const Outcome run = run_host({"--plugin", BUGZILLA_PLUGIN_PATH, "--data-dir", dir.path(),
+                            "describe"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, std::string("Plug-in:      ") + BUGZILLA_PLUGIN_PATH)) << run.out;
+}
+
+}  // namespace
+}  // namespace host_test

@@ -1,0 +1,33 @@
+#include "utf8.h"
+
+namespace host {
+
+size_t utf8_sequence_length(std::string_view text, size_t i) {
+  if (i >= text.size()) return 0;
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;  // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;  // overlong
+    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace host

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The main job end to end, without a version-control server: starts the Bugzilla test server
+# on loopback, writes a data directory (.demo/) pointing at it, and walks issue-plugin-host
+# through describe, connections, filters, doctor, the demo user's bugs, one bug's details, the
+# fix workflow with a failing and a passing validation, and a check-in of three files attached
+# to two bugs. It ends with the test server's own record of the two new comments, which the
+# plug-in cannot show (it only ever reads a bug's first comment).
+#
+# Usage: testing/demo.sh BUILD_DIR     (what `make demo` runs)
+# Exits non-zero when any step does not end as expected; stops the server in every case.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "$1" 2>/dev/null && pwd) || {
+  echo "demo: no build directory $1; build first (make build)" >&2
+  exit 1
+}
+HOST="$BUILD/bin/issue-plugin-host"
+DATA="$ROOT/.demo"
+DEMO_USER="alice@example.com"
+BUGS=(1 26)
+
+if [ ! -x "$HOST" ]; then
+  echo "demo: $HOST is missing; build it first (make build)" >&2
+  exit 1
+fi
+
+# A fresh data directory on every run, so that a second run starts like the first.
+rm -rf "$DATA"
+mkdir -p "$DATA"
+
+SERVER_PID=""
+stop_server() {
+  if [ -n "$SERVER_PID" ]; then
+    kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+    SERVER_PID=""
+  fi
+}
+trap stop_server EXIT
+
+: >"$DATA/server.out"  # exists before the server writes to it: polled below
+# --parent-pid: the server also ends by itself should this script die without its trap.
+python3 "$ROOT/testing/bugzilla_server.py" --port 0 --fixture default.json --parent-pid $$ \
+  >"$DATA/server.out" 2>"$DATA/server.log" &
+SERVER_PID=$!
+
+PORT=""
+for _ in $(seq 1 100); do  # at most 10 seconds
+  PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$DATA/server.out")
+  [ -n "$PORT" ] && break
+  if ! kill -0 "$SERVER_PID" 2>/dev/null; then
+    echo "demo: the test server did not start:" >&2
+    cat "$DATA/server.log" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ -z "$PORT" ]; then
+  echo "demo: the test server did not report its port" >&2
+  exit 1
+fi
+
+cat >"$DATA/BugzillaConnections.txt" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<bugzilla_connections>
+  <velloran_server>
+    <ip_address>vcs.example.com</ip_address>
+    <port>8081</port>
+  </velloran_server>
+  <connection>
+    <name>Demo</name>
+    <server_url>http://127.0.0.1</server_url>
+    <port>$PORT</port>
+    <web_service_extension>/xmlrpc.cgi</web_service_extension>
+    <product>Widgets</product>
+  </connection>
+</bugzilla_connections>
+EOF
+
+# The password goes in a file only this user can read, never on a command line.
+(umask 077 && printf '%s\n' "alice-pass-1" >"$DATA/password")
+
+# A word as a shell would need it typed: single quotes when it holds anything unusual.
+shell_word() {
+  if [[ "$1" =~ ^[A-Za-z0-9_@%+=:,./-]+$ ]]; then
+    printf '%s' "$1"
+  else
+    printf "'%s'" "${1//\'/\'\\\'\'}"
+  fi
+}
+
+# Runs one step and checks its exit status (0 unless given as the first argument).
+STEP=0
+step() {
+  local expected=0
+  if [[ "$1" =~ ^[0-9]+$ ]]; then
+    expected=$1
+    shift
+  fi
+  STEP=$((STEP + 1))
+  echo
+  # The command as one would type it, quoted where needed, with .demo for the data directory.
+  local shown="" arg
+  for arg in "$@"; do shown+=" $(shell_word "${arg//$DATA/.demo}")"; done
+  echo "== $STEP. issue-plugin-host --data-dir .demo$shown"
+  local status=0
+  "$HOST" --data-dir "$DATA" "$@" || status=$?
+  if [ "$status" -ne "$expected" ]; then
+    echo "demo: step $STEP ended with exit status $status, expected $expected" >&2
+    exit 1
+  fi
+  if [ "$expected" -ne 0 ]; then
+    echo "(exit status $status, as expected)"
+  fi
+}
+
+PASSWORD=(--password-file "$DATA/password")
+echo "Bugzilla test server on 127.0.0.1:$PORT; data directory .demo/"
+
+step describe
+step connections
+step filters
+step doctor --connection Demo --user "$DEMO_USER" "${PASSWORD[@]}"
+step list --connection Demo --user "$DEMO_USER" "${PASSWORD[@]}"
+step show --connection Demo --user "$DEMO_USER" "${PASSWORD[@]}" 4
+step workflow
+FIX_COMMENT="Frobnicator start-up: check the configuration first, close files on error paths"
+step 1 validate --hours 120000 --comment "$FIX_COMMENT"
+step validate --hours 2.5 --comment "$FIX_COMMENT"
+step attach --user "$DEMO_USER" "${PASSWORD[@]}" \
+  --hours 2.5 --comment "$FIX_COMMENT" \
+  --bug "Demo:${BUGS[0]}" --bug "Demo:${BUGS[1]}" \
+  --file "Main:Main:widgets:src/frobnicator.c:12" \
+  --file "Main:Main:widgets:src/frobnicator.h:5" \
+  --file "Main:Main:widgets:docs/CHANGES.txt:31"
+
+echo
+echo "== The test server's own record: the comments added to bugs ${BUGS[*]}"
+python3 - "$PORT" "${BUGS[@]}" <<'EOF'
+import sys
+import xmlrpc.client
+
+port, bugs = int(sys.argv[1]), [int(b) for b in sys.argv[2:]]
+control = xmlrpc.client.ServerProxy("http://127.0.0.1:%d/control" % port)
+failed = False
+for bug_id in bugs:
+    bug = control.control.bug(bug_id)
+    added = [c for c in bug["comments"] if c.get("added")]
+    print("\nBug %d: %s" % (bug["id"], bug["summary"]))
+    for comment in added:
+        hours = ", %g hours worked" % comment["work_time"] if comment["work_time"] else ""
+        print("--- new comment by %s%s" % (comment["creator"], hours))
+        print(comment["text"])
+    links = sum(line.startswith("kova://") for c in added for line in c["text"].splitlines())
+    if len(added) != 1 or links != 3:
+        print("demo: bug %d has %d new comments with %d kova:// links; expected 1 with 3"
+              % (bug_id, len(added), links), file=sys.stderr)
+        failed = True
+sys.exit(1 if failed else 0)
+EOF
+
+stop_server
+echo
+echo "Demo finished: every step ended as expected; the test server is stopped."
