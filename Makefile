@@ -41,5 +41,9 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target Bugzilla listing_bench decode_bench
 	python3 bench/run_benchmarks.py $(BENCH_BUILD)
 
+# Runs every libFuzzer target for FUZZ_SECONDS (default 300) in a clang build of its own.
+fuzz: deps
+	fuzz/run_fuzzers.sh
+
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)
