@@ -1,10 +1,12 @@
 # Quick start: `make demo` runs the main job against a local Bugzilla test server,
-# `make test` builds and runs every test (plain and AddressSanitizer/UBSan builds).
+# `make test` builds and runs every test (plain and AddressSanitizer/UBSan builds) and the
+# concurrency test in a ThreadSanitizer build.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo valgrind bench fuzz clean
 
 all: build
 
@@ -30,10 +32,26 @@ test-asan: build-asan
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan
+# ThreadSanitizer cannot share a build with AddressSanitizer, so the concurrency test gets a
+# build of its own; only that test and what it loads are built there.
+$(TSAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUGZILLA_TSAN=ON
+
+TSAN_SUPPRESSIONS = $(if $(wildcard testing/tsan.supp), suppressions=$(CURDIR)/testing/tsan.supp)
+
+test-tsan: deps $(TSAN_BUILD)/CMakeCache.txt
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target plugin_concurrency_test
+	cd $(TSAN_BUILD) && \
+	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1$(TSAN_SUPPRESSIONS)" \
+	  ctest --output-on-failure -R '[Cc]oncurrency'
+
+test: test-plain test-asan test-tsan
 
 demo: build
 	testing/demo.sh $(BUILD)
+
+valgrind: build
+	testing/valgrind_host.sh $(BUILD)
 
 BENCH_BUILD ?= build-bench
 bench: deps
@@ -46,4 +64,4 @@ fuzz: deps
 	fuzz/run_fuzzers.sh
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
