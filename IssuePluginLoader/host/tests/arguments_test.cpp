@@ -12,6 +12,12 @@ struct UsageCase {
   const char* message;  // part of the error line
 };
 
+// Shown when a case fails: the command line as typed.
+void PrintTo(const UsageCase& usage, std::ostream* out) {
+  *out << "issue-plugin-host";
+  for (const auto& arg : usage.args) *out << ' ' << arg;
+}
+
 class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageErrors, ExitTwoWithMessageAndUsage) {

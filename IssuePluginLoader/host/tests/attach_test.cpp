@@ -143,6 +143,12 @@ struct BadCheckIn {
   const char* message;
 };
 
+void PrintTo(const BadCheckIn& c, std::ostream* out) {
+  *out << "attach";
+  for (const auto& arg : c.args) *out << ' ' << arg;
+  if (!c.json.empty()) *out << " --files-json with " << c.json;
+}
+
 class AttachUsage : public Attach, public ::testing::WithParamInterface<BadCheckIn> {};
 
 TEST_P(AttachUsage, RefusedWithExitTwo) {

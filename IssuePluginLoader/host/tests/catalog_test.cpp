@@ -141,6 +141,10 @@ struct ValidateCase {
   const char* message;
 };
 
+void PrintTo(const ValidateCase& c, std::ostream* out) {
+  *out << "--hours \"" << c.hours << "\", a comment of " << c.comment_bytes << " bytes";
+}
+
 class Validate : public Catalog, public ::testing::WithParamInterface<ValidateCase> {};
 
 TEST_P(Validate, VerdictAndExitStatus) {

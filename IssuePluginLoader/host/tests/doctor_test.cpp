@@ -138,81 +138,124 @@ TEST_F(Doctor, TableShowsEachStepAndWhatToDo) {
   EXPECT_EQ(lines.back(), "Result: the connection does not work (1 step failed).");
 }
 
-TEST_F(Doctor, MissingConnectionsFile) {
-  std::remove(dir_.file("BugzillaConnections.txt").c_str());
-  Report report = doctor();
-  expect_failure_at(report, "connections file");
-  EXPECT_TRUE(contains(report.detail("connections file"), "does not exist"));
-  EXPECT_TRUE(contains(report.advice("connections file"), "create the file"));
-}
+// One failing step per case: what is wrong, the step that must catch it, and what its
+// detail and advice must say. Every case runs twice, as JSON and as the table.
+struct Failure {
+  const char* name;
+  void (*change)(test_support::ConnectionSpec&);  // applied to the demo connection, or nullptr
+  const char* file_text;   // written as BugzillaConnections.txt instead, when not nullptr
+  bool remove_file;        // no BugzillaConnections.txt at all
+  const char* inject;      // the kind injected into Bugzilla.version, or nullptr
+  const char* connection;  // --connection
+  bool with_user;          // --user with the demo login
+  const char* password;    // BUGZILLA_PASSWORD; nullptr: the right one, "": unset
+  const char* step;        // the step that fails
+  const char* detail;      // part of its detail
+  const char* advice;      // part of its advice
+};
 
-TEST_F(Doctor, UnknownConnectionNameListsTheConfiguredOnes) {
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
+
+class DoctorFails : public Doctor, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(DoctorFails, AtItsStepWithAdvice) {
+  const Failure& c = GetParam();
+  if (c.remove_file) std::remove(dir_.file("BugzillaConnections.txt").c_str());
+  if (c.file_text != nullptr) dir_.write("BugzillaConnections.txt", c.file_text);
+  if (c.change != nullptr) with_connection(c.change);
+  if (c.inject != nullptr) server_->inject("Bugzilla.version", c.inject);
+
+  std::vector<std::string> args{"doctor", "--connection", c.connection};
+  if (c.with_user) args.insert(args.end(), {"--user", kDemoUser});
+  RunOptions options;
+  if (c.password != nullptr && *c.password == '\0') options.unset = {"BUGZILLA_PASSWORD"};
+  if (c.password != nullptr && *c.password != '\0') options.env["BUGZILLA_PASSWORD"] = c.password;
+
   Report report;
-  report.run = host({"doctor", "--connection", "demo", "--json"});
+  std::vector<std::string> json_args = args;
+  json_args.push_back("--json");
+  report.run = host(json_args, options);
   report.json = flatten_json(report.run.out);
-  expect_failure_at(report, "connection name");
-  EXPECT_EQ(report.detail("connection name"), "no connection is named \"demo\"");
-  EXPECT_TRUE(contains(report.advice("connection name"), "use one of \"Demo\""));
+  expect_failure_at(report, c.step);
+  EXPECT_TRUE(contains(report.detail(c.step), c.detail)) << report.detail(c.step);
+  EXPECT_TRUE(contains(report.advice(c.step), c.advice)) << report.advice(c.step);
+
+  const Outcome table = host(args, options);
+  EXPECT_EQ(table.status, 1);
+  EXPECT_TRUE(contains(table.out, std::string("\n  FAIL  ") + c.step + " ")) << table.out;
+  EXPECT_TRUE(contains(table.out, "\n                          what to do: ")) << table.out;
+  EXPECT_TRUE(contains(table.out, c.advice)) << table.out;
+  EXPECT_TRUE(contains(table.out, "Result: the connection does not work (1 step failed).\n"));
+
+  // Whatever failed, no password shows.
+  for (const Outcome* run : std::vector<const Outcome*>{&report.run, &table}) {
+    EXPECT_FALSE(contains(run->out + run->err, kDemoPassword));
+    if (c.password != nullptr && *c.password != '\0') {
+      EXPECT_FALSE(contains(run->out + run->err, c.password));
+    }
+  }
 }
 
-TEST_F(Doctor, WrongPortIsFoundAtTheTcpStep) {
-  static int port;
-  port = closed_port();
-  with_connection([](test_support::ConnectionSpec& spec) { spec.port = port; });
-  Report report = doctor({"--user", kDemoUser});
-  expect_failure_at(report, "TCP port");
-  EXPECT_TRUE(contains(report.detail("TCP port"), "Connection refused")) << report.detail("TCP port");
-  EXPECT_TRUE(contains(report.advice("TCP port"), "check <port>"));
-}
+// A loopback port on which nothing listens, for the TCP step.
+void closed_port_of(test_support::ConnectionSpec& spec) { spec.port = closed_port(); }
 
-TEST_F(Doctor, WrongPathIsA404) {
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, DoctorFails,
+    ::testing::Values(
+        Failure{"MissingConnectionsFile", nullptr, nullptr, true, nullptr, "Demo", false, nullptr,
+                "connections file", "does not exist", "create the file"},
+        Failure{"BrokenConnectionsFile", nullptr,
+                "<bugzilla_connections><connection><name>Demo</name", false, nullptr, "Demo",
+                false, nullptr, "connections file", "not well-formed XML",
+                "correct the entry the message names"},
+        Failure{"PortNotANumber", nullptr,
+                "<bugzilla_connections><velloran_server><ip_address>v</ip_address><port>1</port>"
+                "</velloran_server><connection><name>Demo</name><server_url>http://127.0.0.1"
+                "</server_url><port>44x3</port><web_service_extension>/xmlrpc.cgi"
+                "</web_service_extension><product>Widgets</product></connection>"
+                "</bugzilla_connections>",
+                false, nullptr, "Demo", false, nullptr, "connections file",
+                "port is not a number: \"44x3\"", "correct the entry the message names"},
+        Failure{"UnknownConnectionName", nullptr, nullptr, false, nullptr, "demo", false, nullptr,
+                "connection name", "no connection is named \"demo\"", "use one of \"Demo\""},
+        Failure{"UnresolvableHost",
+                [](test_support::ConnectionSpec& spec) {
+                  spec.server_url = "http://no-such-host.invalid";
+                },
+                nullptr, false, nullptr, "Demo", false, nullptr, "host resolves",
+                "\"no-such-host.invalid\" does not resolve", "check the host name"},
+        Failure{"WrongPort", closed_port_of, nullptr, false, nullptr, "Demo", true, nullptr,
+                "TCP port", "Connection refused", "check <port>"},
+        Failure{"HttpsToAPlainHttpPort",
+                [](test_support::ConnectionSpec& spec) { spec.server_url = "https://127.0.0.1"; },
+                nullptr, false, nullptr, "Demo", true, nullptr, "TLS", "the TLS handshake failed",
+                "write http:// in <server_url>"},
+        Failure{"WrongPathIsA404",
+                [](test_support::ConnectionSpec& spec) { spec.uri = "/xmlrpc.php"; }, nullptr,
+                false, nullptr, "Demo", true, nullptr, "XML-RPC service",
+                "wrong web service path: http://127.0.0.1:", "set <web_service_extension>"},
+        Failure{"HtmlPageMeansNoXmlRpc", nullptr, nullptr, false, "not_xml", "Demo", true,
+                nullptr, "XML-RPC service", "XML-RPC not enabled, or not Bugzilla",
+                "enable Bugzilla's XML-RPC interface"},
+        Failure{"ServerErrorIsNamedByItsStatus", nullptr, nullptr, false, "http500", "Demo", true,
+                nullptr, "XML-RPC service", "answers HTTP 500", "web server's error log"},
+        Failure{"WrongPassword", nullptr, nullptr, false, nullptr, "Demo", true, "guess-1",
+                "login", "wrong login or password for alice@example.com (fault 300",
+                "check --user"},
+        Failure{"NoPasswordAtAll", nullptr, nullptr, false, nullptr, "Demo", true, "", "login",
+                "no password", "--password-file"},
+        Failure{"UnknownProduct",
+                [](test_support::ConnectionSpec& spec) { spec.product = "Wigdets"; }, nullptr,
+                false, nullptr, "Demo", true, nullptr, "product",
+                "no product \"Wigdets\" is visible to alice@example.com", "correct <product>"}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
+
+TEST_F(Doctor, WrongPathNamesTheUrlAndTheStatus) {
   with_connection([](test_support::ConnectionSpec& spec) { spec.uri = "/xmlrpc.php"; });
   Report report = doctor();
-  expect_failure_at(report, "XML-RPC service");
-  EXPECT_TRUE(contains(report.detail("XML-RPC service"), "wrong web service path"));
-  EXPECT_TRUE(contains(report.detail("XML-RPC service"), "HTTP 404"));
-}
-
-TEST_F(Doctor, HtmlPageMeansNoXmlRpc) {
-  server_->inject("Bugzilla.version", "not_xml");
-  Report report = doctor();
-  expect_failure_at(report, "XML-RPC service");
-  EXPECT_TRUE(contains(report.detail("XML-RPC service"), "XML-RPC not enabled, or not Bugzilla"))
-      << report.detail("XML-RPC service");
-}
-
-TEST_F(Doctor, ServerErrorIsNamedByItsStatus) {
-  server_->inject("Bugzilla.version", "http500");
-  Report report = doctor();
-  expect_failure_at(report, "XML-RPC service");
-  EXPECT_TRUE(contains(report.detail("XML-RPC service"), "answers HTTP 500"))
-      << report.detail("XML-RPC service");
-}
-
-TEST_F(Doctor, WrongPassword) {
-  Report report = doctor({"--user", kDemoUser},
-                         RunOptions{{{"BUGZILLA_PASSWORD", "guess-1"}}, {}, "", 60});
-  expect_failure_at(report, "login");
-  EXPECT_TRUE(contains(report.detail("login"), "wrong login or password")) << report.detail("login");
-  EXPECT_TRUE(contains(report.detail("login"), "fault 300"));
-  EXPECT_FALSE(contains(report.run.out, "guess-1"));
-}
-
-TEST_F(Doctor, NoPasswordAtAllFailsTheLoginStep) {
-  RunOptions none;
-  none.unset = {"BUGZILLA_PASSWORD"};
-  Report report = doctor({"--user", kDemoUser}, none);
-  expect_failure_at(report, "login");
-  EXPECT_TRUE(contains(report.detail("login"), "no password")) << report.detail("login");
-}
-
-TEST_F(Doctor, UnknownProduct) {
-  with_connection([](test_support::ConnectionSpec& spec) { spec.product = "Wigdets"; });
-  Report report = doctor({"--user", kDemoUser});
-  expect_failure_at(report, "product");
-  EXPECT_EQ(report.detail("product"),
-            std::string("no product \"Wigdets\" is visible to ") + kDemoUser);
-  EXPECT_TRUE(contains(report.advice("product"), "correct <product>"));
+  EXPECT_EQ(report.detail("XML-RPC service"),
+            "wrong web service path: http://127.0.0.1:" + std::to_string(server_->port()) +
+                "/xmlrpc.php answers HTTP 404 (not found)");
 }
 
 TEST_F(Doctor, RestrictedProductNeedsTheLogin) {
