@@ -23,7 +23,7 @@ void DecodeOurs(benchmark::State& state) {
   for (auto _ : state) {
     XmlRpc::XmlRpcValue result;
     std::string error;
-    if (!XmlRpc::decode_response(reply().data(), reply().size(), result, error)) {
+    if (!XmlRpc::detail::decode_response(reply().data(), reply().size(), result, error)) {
       state.SkipWithError(error.c_str());
       return;
     }

@@ -9,10 +9,17 @@ import time
 import xmlrpc.client
 
 
+def current_rss_kib():
+    # The resident size now, as the C++ listing measures its baseline.
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * resource.getpagesize() // 1024
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--url", required=True)
     args = parser.parse_args()
+    baseline_kib = current_rss_kib()
     started_cpu = time.process_time()
     started = time.perf_counter()
     proxy = xmlrpc.client.ServerProxy(args.url)
@@ -29,6 +36,7 @@ def main():
         "records": len(records),
         "wall_seconds": time.perf_counter() - started,
         "cpu_seconds": time.process_time() - started_cpu,
+        "baseline_rss_kib": baseline_kib,
         "peak_rss_kib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss,
     }))
 

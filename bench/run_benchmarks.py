@@ -106,7 +106,7 @@ def main():
     bench = json.loads(subprocess.run(
         [os.path.join(build, "bench", "decode_bench"), "--benchmark_format=json"],
         check=True, capture_output=True, text=True, env=env).stdout)
-    rates = {b["name"]: b["bytes_per_second"] / 1e6 for b in bench["benchmarks"]}
+    rates = {b["name"].split("/")[0]: b["bytes_per_second"] / 1e6 for b in bench["benchmarks"]}
     py_decode = run_json([sys.executable, os.path.join(HERE, "python_decode.py"), comments, "3"])
     write_results(listing, rates, py_decode, os.path.getsize(comments))
 
@@ -153,7 +153,7 @@ def write_results(listing, rates, py_decode, comments_bytes):
         lines.append("| %d | %.1f MB | %.3f | %.3f | %.1f | %.3f | %.3f | %.1f | %.1f× | %.0f |" % (
             s, r["reply_bytes"] / 1e6, r["ours"]["wall_seconds"], r["ours"]["cpu_seconds"],
             (r["ours"]["peak_rss_kib"] - r["ours"]["baseline_rss_kib"]) / 1024,
-            r["python"]["wall_seconds"], r["python"]["cpu_seconds"], r["python"]["peak_rss_kib"] / 1024,
+            r["python"]["wall_seconds"], r["python"]["cpu_seconds"], (r["python"]["peak_rss_kib"] - r["python"]["baseline_rss_kib"]) / 1024,
             r["python"]["cpu_seconds"] / r["ours"]["cpu_seconds"], r["serve_mb_s"]))
     lines += [
         "",
