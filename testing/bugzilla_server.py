@@ -21,6 +21,7 @@ import select
 import signal
 import socket
 import string
+import struct
 import sys
 import threading
 import time
@@ -501,8 +502,12 @@ def bug_matches(bug, params, legacy):
 # Settings, sessions, injections and the request record.
 
 LOGIN_STYLES = ("token", "cookie", "both")
+# Besides those in testing/README.md: "reset" (args: bytes, default half) sends the start of
+# the normal reply under its full Content-Length, then aborts the connection with a TCP reset;
+# "raw_text" (args: member, bytes) puts those exact bytes, unescaped, where the dotted path
+# names a value ("" the whole reply): ill-formed UTF-8, control characters, references.
 INJECTION_KINDS = ("fault", "close", "stall", "http500", "not_xml", "truncated", "wrong_kind",
-                   "remove", "huge", "raw")
+                   "remove", "huge", "raw", "reset", "raw_text")
 FAR_EXPIRY = "expires=Fri, 01-Jan-2038 00:00:00 GMT"
 PAST_EXPIRY = "expires=Tue, 15-Sep-1998 21:49:00 GMT"
 
@@ -569,7 +574,8 @@ class Server:
             args = {}
         required = {"fault": ("code", "string"), "stall": ("seconds",),
                     "wrong_kind": ("member", "value"), "remove": ("member",),
-                    "huge": ("megabytes",), "raw": ("body",)}.get(kind, ())
+                    "huge": ("megabytes",), "raw": ("body",),
+                    "raw_text": ("member", "bytes")}.get(kind, ())
         for name in required:
             if name not in args:
                 raise ValueError("%s needs the argument %r" % (kind, name))
@@ -895,6 +901,7 @@ class Reply:
         self.close = False            # close the connection after this reply
         self.silent = False           # close the connection without answering
         self.stall_seconds = 0.0
+        self.reset = False            # after the pieces, abort the connection (TCP reset)
 
 
 HTML_500 = (b"<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n"
@@ -904,6 +911,7 @@ HTML_500 = (b"<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>
 HTML_NOT_XML = (b"<!DOCTYPE html>\n<html><head><title>Bugzilla Main Page</title></head>\n"
                 b"<body><h1>Bugzilla</h1><p>This is not an XML-RPC reply.</p></body></html>\n")
 PADDING_MARKER = "\x00PADDING\x00"  # cannot occur in any real text
+RAW_TEXT_MARKER = "\x00RAW TEXT\x00"  # stands in for the raw bytes until the reply is encoded
 
 
 def replace_member(value, parts, new_value, remove):
@@ -977,12 +985,13 @@ def build_reply(server, method, params, cookie_header):
                      content_type=str(args.get("content_type", "text/xml")))
 
     result, set_cookies = server.call(method, params, cookie_header)
-    if kind in ("wrong_kind", "remove") and not isinstance(result, BugzillaFault):
+    if kind in ("wrong_kind", "remove", "raw_text") and not isinstance(result, BugzillaFault):
         path = str(args["member"])
-        if path == "" and kind == "wrong_kind":
-            result = args["value"]
+        value = RAW_TEXT_MARKER if kind == "raw_text" else args.get("value")
+        if path == "" and kind != "remove":
+            result = value
         elif path:
-            replace_member(result, path.split("."), args.get("value"), kind == "remove")
+            replace_member(result, path.split("."), value, kind == "remove")
     if kind == "huge":
         reply = padded_reply(result, args["megabytes"])
     elif isinstance(result, BugzillaFault):
@@ -990,6 +999,13 @@ def build_reply(server, method, params, cookie_header):
     else:
         reply = Reply(encode_response(result))
     reply.set_cookies = set_cookies
+    if kind == "raw_text":
+        # Bytes no XML encoder would write (ill-formed UTF-8, control characters), as broken
+        # servers and databases send them.
+        data = args["bytes"]
+        data = data.data if isinstance(data, xmlrpc.client.Binary) else str(data).encode("utf-8")
+        reply.pieces = [reply.pieces[0].replace(RAW_TEXT_MARKER.encode(), data)]
+        reply.length = len(reply.pieces[0])
     if kind == "truncated":
         full = reply.pieces[0]
         cut = int(args.get("bytes", len(full) // 2))
@@ -998,6 +1014,12 @@ def build_reply(server, method, params, cookie_header):
         if args.get("declare_full"):
             reply.declared_length = len(full)
             reply.close = True
+    if kind == "reset":
+        full = reply.pieces[0]
+        reply.pieces = [full[:int(args.get("bytes", len(full) // 2))]]
+        reply.length = len(reply.pieces[0])
+        reply.declared_length = len(full)
+        reply.reset = True
     if kind == "stall":
         reply.stall_seconds = float(args["seconds"])
     return reply
@@ -1039,6 +1061,9 @@ def control_call(server, method, params):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body leave in separate writes; with Nagle's algorithm the body would wait
+    # for the client's delayed ACK (tens of milliseconds on every call).
+    disable_nagle_algorithm = True
     server_state = None  # the Server, set in main()
     verbose = False
 
@@ -1162,8 +1187,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if chunked:
                 self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
+            if reply.reset:
+                self.reset_connection()
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+
+    def reset_connection(self):
+        """Aborts the connection with a TCP reset instead of an orderly close."""
+        time.sleep(0.05)  # a reset discards what is still unsent: let the pieces go out first
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
 
 
 class QuietHTTPServer(http.server.ThreadingHTTPServer):

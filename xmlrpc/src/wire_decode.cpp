@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <vector>
 
 namespace XmlRpc {
@@ -219,7 +221,10 @@ public:
 
   // False with a reason in `error`; `syntax_error` tells expat's refusals from ours.
   bool parse(const char* data, size_t size, std::string& error, bool& syntax_error) {
-    XML_Parser parser = XML_ParserCreate("UTF-8");  // the declared encoding cannot mislead it
+    // Freed on every path, an exception from building the error text included.
+    std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> owned(
+        XML_ParserCreate("UTF-8"), XML_ParserFree);  // the declared encoding cannot mislead it
+    XML_Parser parser = owned.get();
     if (!parser) {
       error = "out of memory";
       syntax_error = false;
@@ -243,13 +248,13 @@ public:
       size -= piece;
     } while (size > 0);
 
+    if (thrown_) std::rethrow_exception(thrown_);  // out of memory in a handler
     syntax_error = !ok && failure_.empty();
     if (!ok) {
       error = failure_.empty() ? XML_ErrorString(XML_GetErrorCode(parser)) : failure_;
       error += " (line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
                std::to_string(XML_GetCurrentColumnNumber(parser)) + ")";
     }
-    XML_ParserFree(parser);
     return ok;
   }
 
@@ -268,20 +273,35 @@ private:
     XML_StopParser(parser_, XML_FALSE);
   }
 
+  // No exception may unwind through expat's C frames (the parser would leak): it is kept,
+  // the parser stopped, and the exception raised again once the parser is freed.
+  template <typename Action>
+  static void guarded(void* self, Action action) {
+    auto* decoder = static_cast<ResponseDecoder*>(self);
+    if (decoder->thrown_) return;
+    try {
+      action(*decoder);
+    } catch (...) {
+      decoder->thrown_ = std::current_exception();
+      XML_StopParser(decoder->parser_, XML_FALSE);
+    }
+  }
+
   static void XMLCALL on_doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
                                  int) {
     // No DTD means no entity declarations, hence no entity expansion attacks.
-    static_cast<ResponseDecoder*>(self)->fail("a DOCTYPE is not allowed");
+    guarded(self, [](ResponseDecoder& d) { d.fail("a DOCTYPE is not allowed"); });
   }
 
   static void XMLCALL on_start(void* self, const XML_Char* name, const XML_Char**) {
-    static_cast<ResponseDecoder*>(self)->start(name);
+    guarded(self, [name](ResponseDecoder& d) { d.start(name); });
   }
   static void XMLCALL on_end(void* self, const XML_Char*) {
-    static_cast<ResponseDecoder*>(self)->end();
+    guarded(self, [](ResponseDecoder& d) { d.end(); });
   }
   static void XMLCALL on_text(void* self, const XML_Char* text, int length) {
-    static_cast<ResponseDecoder*>(self)->text(text, static_cast<size_t>(length));
+    const size_t size = static_cast<size_t>(length);
+    guarded(self, [text, size](ResponseDecoder& d) { d.text(text, size); });
   }
 
   void start(const char* name) {
@@ -457,6 +477,7 @@ private:
   int nesting_ = 0;
   bool fault_ = false;
   std::string failure_;
+  std::exception_ptr thrown_;
 };
 
 bool decode_once(const char* data, size_t size, XmlRpcValue& result, std::string& error,

@@ -190,8 +190,12 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
       XmlRpcValue fields_reply;
       code = call_with_login(*client, context, "Bug.fields", fields_reply, fields_parameters());
       if (call_failed(code, fields_reply)) {
+        // Described first: an unreadable fault throws, and the handler below hands the
+        // record out then; releasing it earlier would let the handler overwrite it.
+        const int32_t failed =
+            report_failed_call(code, caption, error_out, std::move(fields_reply));
         *issue_out = issue.release();
-        return report_failed_call(code, caption, error_out, std::move(fields_reply));
+        return failed;
       }
       // Captions by position in the order they came, not matched by name.
       const XmlRpcValue& fields = reply_member(fields_reply, "fields");
