@@ -14,7 +14,7 @@ deps:
 	@tools/install-deps.sh
 
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUGZILLA_BENCH=ON
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
