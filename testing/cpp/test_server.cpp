@@ -14,8 +14,10 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -256,6 +258,18 @@ ConnectionSpec connection_for(const TestServer& server, const std::string& name,
   connection.uri = server.uri();
   connection.product = product;
   return connection;
+}
+
+int refused_port() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
 }
 
 }  // namespace test_support

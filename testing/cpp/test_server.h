@@ -112,4 +112,7 @@ std::string connections_file(const std::vector<ConnectionSpec>& connections,
 ConnectionSpec connection_for(const TestServer& server, const std::string& name,
                               const std::string& product = "Widgets");
 
+// A loopback port that nothing listens on: connecting to it is refused.
+int refused_port();
+
 }  // namespace test_support

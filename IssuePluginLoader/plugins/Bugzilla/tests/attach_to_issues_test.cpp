@@ -20,9 +20,6 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime (GCC ships no header for it): the size a block was allocated with.
@@ -46,6 +43,7 @@ namespace {
 
 using test_support::ConnectionSpec;
 using test_support::TestServer;
+using test_support::refused_port;
 using XmlRpc::XmlRpcValue;
 
 // ---------------------------------------------------------------------------------------
@@ -245,19 +243,6 @@ std::string block(const HostFile& f, const std::string& ip = "vcs.example.com",
          "\nRepository: " + f.repository + "\nFile: " + f.file +
          "\nVersion: " + std::to_string(f.version) + "\nkova://" + ip + ":" +
          std::to_string(port) + "//" + f.branch + "//" + f.repository + "/" + f.file + "\n\n";
-}
-
-// A loopback port that nothing listens on.
-int refused_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 XmlRpcValue fault_args(int code, const std::string& text) {

@@ -4,9 +4,6 @@
 // every row in a process of its own).
 #include <XmlRpc/XmlRpcValue.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <ctime>
@@ -24,6 +21,7 @@ namespace {
 
 using test_support::LoadedPlugin;
 using test_support::TestServer;
+using test_support::refused_port;
 using XmlRpc::XmlRpcValue;
 
 const char kLogin[] = "alice@example.com";
@@ -444,19 +442,6 @@ std::vector<Row> connection_rows() {
     rows.push_back(over_default);
   }
   return rows;
-}
-
-// A loopback port that nothing listens on.
-int refused_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -16,13 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 using test_support::TestServer;
+using test_support::refused_port;
 using XmlRpc::XmlRpcValue;
 using Methods = std::vector<std::string>;
 
@@ -42,18 +40,6 @@ XmlRpcValue make_array(std::initializer_list<XmlRpcValue> elements) {
   int i = 0;
   for (const XmlRpcValue& element : elements) value[i++] = element;
   return value;
-}
-
-int refused_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 struct Context {

@@ -18,9 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer runtime knows each allocation's requested size (its header is not always
@@ -31,6 +28,7 @@ extern "C" size_t __sanitizer_get_allocated_size(const volatile void* pointer);
 namespace {
 
 using test_support::TestServer;
+using test_support::refused_port;
 using XmlRpc::XmlRpcValue;
 
 const char kAlice[] = "alice@example.com";
@@ -49,19 +47,6 @@ XmlRpcValue make_array(std::initializer_list<XmlRpcValue> elements) {
   int i = 0;
   for (const XmlRpcValue& element : elements) value[i++] = element;
   return value;
-}
-
-// A loopback port that nothing listens on.
-int refused_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 // A RequestContext over owned texts.
