@@ -502,10 +502,7 @@ def bug_matches(bug, params, legacy):
 # Settings, sessions, injections and the request record.
 
 LOGIN_STYLES = ("token", "cookie", "both")
-# Besides those in testing/README.md: "reset" (args: bytes, default half) sends the start of
-# the normal reply under its full Content-Length, then aborts the connection with a TCP reset;
-# "raw_text" (args: member, bytes) puts those exact bytes, unescaped, where the dotted path
-# names a value ("" the whole reply): ill-formed UTF-8, control characters, references.
+# What each kind does is listed in testing/README.md.
 INJECTION_KINDS = ("fault", "close", "stall", "http500", "not_xml", "truncated", "wrong_kind",
                    "remove", "huge", "raw", "reset", "raw_text")
 FAR_EXPIRY = "expires=Fri, 01-Jan-2038 00:00:00 GMT"
