@@ -102,54 +102,40 @@ TEST(ConnectionsFile, ValueSplitOverTwoLinesJoinsIntoOne) {
   EXPECT_EQ(list[0]["port"].asInt(), 443);
 }
 
-TEST(ConnectionsFile, ValuesAreTrimmedButKeepInnerSpace) {
-  XmlRpcValue list;
-  ASSERT_EQ(list.connectionList(file(connection(
-                "<name>\t  Main  tracker \r\n</name><port>  80\t</port><product> </product>"
-                "<verify_tls> false </verify_tls>"))),
-            0);
-  EXPECT_EQ(list[0]["name"].stringValue(), "Main  tracker");
-  EXPECT_EQ(list[0]["port"].asInt(), 80);
-  EXPECT_EQ(list[0]["product"].stringValue(), "");
-  EXPECT_EQ(list[0]["verify_tls"], XmlRpcValue(false));
-}
-
-TEST(ConnectionsFile, XmlEscapesCdataAndCommentsAreOrdinaryXml) {
-  XmlRpcValue list;
-  ASSERT_EQ(list.connectionList(file("<!-- test tracker -->" +
-                                     connection("<name>R&amp;D &#x41;</name>"
-                                                "<product><![CDATA[<Widgets>]]></product>"))),
-            0);
-  EXPECT_EQ(list[0]["name"].stringValue(), "R&D A");
-  EXPECT_EQ(list[0]["product"].stringValue(), "<Widgets>");
-}
-
-TEST(ConnectionsFile, OptionalMembersHaveTheirKinds) {
-  XmlRpcValue list;
-  ASSERT_EQ(list.connectionList(file(connection(
-                "<name>A</name><connect_timeout_seconds>15</connect_timeout_seconds>"
-                "<timeout_seconds>2147483647</timeout_seconds><max_response_mb>1</max_response_mb>"
-                "<ca_file>/etc/ssl/private-ca.pem</ca_file><verify_tls>FALSE</verify_tls>") +
-                                     connection("<name>B</name><verify_tls>True</verify_tls>"))),
-            0);
-  EXPECT_EQ(list[0]["connect_timeout_seconds"], XmlRpcValue(15));
-  EXPECT_EQ(list[0]["timeout_seconds"], XmlRpcValue(2147483647));
-  EXPECT_EQ(list[0]["max_response_mb"], XmlRpcValue(1));
-  EXPECT_EQ(list[0]["ca_file"], XmlRpcValue("/etc/ssl/private-ca.pem"));
-  EXPECT_EQ(list[0]["verify_tls"], XmlRpcValue(false));
-  EXPECT_EQ(list[1]["verify_tls"], XmlRpcValue(true));
-  EXPECT_EQ(list[1].size(), 2);  // no defaults filled in
-}
-
-TEST(ConnectionsFile, PortBoundsAreAccepted) {
-  XmlRpcValue list;
-  ASSERT_EQ(list.connectionList(file(connection("<port>0</port>") +
-                                     connection("<port>65535</port>") +
-                                     connection("<port>00080</port>"))),
-            0);
-  EXPECT_EQ(list[0]["port"].asInt(), 0);
-  EXPECT_EQ(list[1]["port"].asInt(), 65535);
-  EXPECT_EQ(list[2]["port"].asInt(), 80);
+TEST(ConnectionsFile, EachMemberReadsAsItsKind) {
+  const struct {
+    const char* members;
+    const char* key;
+    XmlRpcValue expected;
+  } cases[] = {
+      // Trimmed at the ends, inner space kept.
+      {"<name>\t  Main  tracker \r\n</name>", "name", XmlRpcValue("Main  tracker")},
+      {"<port>  80\t</port>", "port", XmlRpcValue(80)},
+      {"<product> </product>", "product", XmlRpcValue("")},
+      {"<verify_tls> false </verify_tls>", "verify_tls", XmlRpcValue(false)},
+      {"<verify_tls>FALSE</verify_tls>", "verify_tls", XmlRpcValue(false)},
+      {"<verify_tls>True</verify_tls>", "verify_tls", XmlRpcValue(true)},
+      // Escapes and CDATA are ordinary XML.
+      {"<name>R&amp;D &#x41;</name>", "name", XmlRpcValue("R&D A")},
+      {"<product><![CDATA[<Widgets>]]></product>", "product", XmlRpcValue("<Widgets>")},
+      {"<connect_timeout_seconds>15</connect_timeout_seconds>", "connect_timeout_seconds",
+       XmlRpcValue(15)},
+      {"<timeout_seconds>2147483647</timeout_seconds>", "timeout_seconds",
+       XmlRpcValue(2147483647)},
+      {"<max_response_mb>1</max_response_mb>", "max_response_mb", XmlRpcValue(1)},
+      {"<ca_file>/etc/ssl/private-ca.pem</ca_file>", "ca_file",
+       XmlRpcValue("/etc/ssl/private-ca.pem")},
+      {"<port>0</port>", "port", XmlRpcValue(0)},
+      {"<port>65535</port>", "port", XmlRpcValue(65535)},
+      {"<port>00080</port>", "port", XmlRpcValue(80)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.members);
+    XmlRpcValue list;
+    ASSERT_EQ(list.connectionList(file("<!-- test tracker -->" + connection(c.members))), 0);
+    EXPECT_EQ(list[0][c.key], c.expected);
+    EXPECT_EQ(list[0].size(), 1);  // no defaults filled in
+  }
 }
 
 TEST(ConnectionsFile, EmptyRootGivesAnEmptyList) {

@@ -1,18 +1,14 @@
 // The cookie jar: reading Set-Cookie, the file lines, scoping and the file itself.
 #include "cookie_jar.h"
+#include "test_helpers.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace XmlRpc::detail;
+using namespace lib_test;
 
 namespace {
 
@@ -24,35 +20,6 @@ Cookie received(const std::string& header, const std::string& host = "127.0.0.1"
   Cookie cookie;
   EXPECT_TRUE(parse_set_cookie(header, host, path, kNow, cookie)) << header;
   return cookie;
-}
-
-class ScratchDir {
-public:
-  ScratchDir() {
-    char name[] = "/tmp/cookie_jar_test.XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string file(const char* name) const { return path_ + "/" + name; }
-
-private:
-  std::string path_;
-};
-
-bool exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 }  // namespace

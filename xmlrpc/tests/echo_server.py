@@ -98,7 +98,6 @@ def run_xmlrpc(tls):
         context.load_cert_chain(tls[0], tls[1])
         server.socket = context.wrap_socket(server.socket, server_side=True)
     server.register_function(lambda value: value, "echo")
-    server.register_function(lambda *params: len(params), "count_params")
     server.register_function(type_names, "types")
     server.register_function(lambda text: [ord(c) for c in text], "code_points")
     server.register_function(lambda count: list(range(count)), "numbers")

@@ -1,4 +1,6 @@
 // The value type: kinds, conversions, growth, copies, the large-struct index and equality.
+#include "test_helpers.h"
+
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <gtest/gtest.h>
@@ -12,19 +14,9 @@
 using XmlRpc::XmlRpcException;
 using XmlRpc::XmlRpcStruct;
 using XmlRpc::XmlRpcValue;
+using lib_test::date_time;
 
 namespace {
-
-std::tm dateTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year;
-  t.tm_mon = month;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return t;
-}
 
 // One value of every kind, built through the public constructors.
 struct KindSample {
@@ -40,7 +32,7 @@ std::vector<KindSample> everyKind() {
       {"int", [] { return XmlRpcValue(42); }, XmlRpcValue::TypeInt},
       {"double", [] { return XmlRpcValue(2.5); }, XmlRpcValue::TypeDouble},
       {"string", [] { return XmlRpcValue("text"); }, XmlRpcValue::TypeString},
-      {"date-time", [] { return XmlRpcValue(dateTime(2024, 3, 9, 10, 11, 12)); },
+      {"date-time", [] { return XmlRpcValue(date_time(2024, 3, 9, 10, 11, 12)); },
        XmlRpcValue::TypeDateTime},
       {"base64", [] { return XmlRpcValue("\x01\x02", 2); }, XmlRpcValue::TypeBase64},
       {"array", [] { XmlRpcValue v; v[0] = 1; return v; }, XmlRpcValue::TypeArray},
@@ -52,9 +44,7 @@ std::vector<KindSample> everyKind() {
 
 // ---- construction and kinds ------------------------------------------------------------
 
-TEST(ValueKinds, NumberingAndLayoutAreFixed) {
-  EXPECT_EQ(XmlRpcValue::TypeInvalid, 0);
-  EXPECT_EQ(XmlRpcValue::TypeStruct, 8);
+TEST(ValueKinds, MovesNeverThrowAndTheValueStaysSmall) {
   static_assert(std::is_nothrow_move_constructible<XmlRpcValue>::value, "moves must not throw");
   static_assert(std::is_nothrow_move_assignable<XmlRpcValue>::value, "moves must not throw");
   if (sizeof(void*) == 8) {
@@ -82,7 +72,7 @@ TEST(ValueKinds, ConstructorsKeepTheirContent) {
   EXPECT_EQ(XmlRpcValue(nullptr, 0).size(), 0);
 
   // The full year and the month counted from 1, exactly as given.
-  XmlRpcValue when(dateTime(2024, 12, 31, 23, 59, 58));
+  XmlRpcValue when(date_time(2024, 12, 31, 23, 59, 58));
   EXPECT_EQ(when.asDateTime().tm_year, 2024);
   EXPECT_EQ(when.asDateTime().tm_mon, 12);
   EXPECT_EQ(when.asDateTime().tm_sec, 58);
@@ -109,22 +99,18 @@ TEST(ValueKinds, AssignmentsReplaceTheKind) {
 
 // ---- reading as a kind -----------------------------------------------------------------
 
-TEST(ValueConversions, IntReadAsTextGivesItsDigits) {
+TEST(ValueConversions, OnlyIntsAndTextsReadAsText) {
   EXPECT_EQ(XmlRpcValue(12345).toText(), "12345");
   EXPECT_EQ(XmlRpcValue(0).toText(), "0");
   EXPECT_EQ(XmlRpcValue(-17).toText(), "-17");
   EXPECT_EQ(XmlRpcValue(INT_MIN).toText(), "-2147483648");
   EXPECT_EQ(XmlRpcValue("Client").toText(), "Client");
   EXPECT_EQ(XmlRpcValue().toText(), "");
-}
-
-TEST(ValueConversions, OtherKindsReadAsTextThrow) {
   for (const KindSample& sample : everyKind()) {
     const XmlRpcValue::Type t = sample.type;
-    if (t == XmlRpcValue::TypeInvalid || t == XmlRpcValue::TypeInt || t == XmlRpcValue::TypeString)
-      continue;
-    SCOPED_TRACE(sample.label);
-    EXPECT_THROW(sample.make().toText(), XmlRpcException);
+    if (t != XmlRpcValue::TypeInvalid && t != XmlRpcValue::TypeInt && t != XmlRpcValue::TypeString) {
+      EXPECT_THROW(sample.make().toText(), XmlRpcException) << sample.label;
+    }
   }
 }
 
@@ -306,7 +292,7 @@ TEST(ValueCopies, CopiesAreDeepAndIndependent) {
   original["list"][0] = "first";
   original["list"][1]["inner"] = 5;
   original["bytes"] = XmlRpcValue("ab", 2);
-  original["when"] = XmlRpcValue(dateTime(2020, 1, 2, 3, 4, 5));
+  original["when"] = XmlRpcValue(date_time(2020, 1, 2, 3, 4, 5));
 
   XmlRpcValue copy(original);
   EXPECT_EQ(copy, original);
@@ -463,17 +449,6 @@ TEST_P(LargeStruct, DuplicateAppendFindsTheLastOne) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LargeStruct, ::testing::Values(3, 16, 17, 100, 50000));
 
-TEST(StructMembers, ValueLevelOperationsUseTheIndex) {
-  XmlRpcValue comments;
-  for (int i = 0; i < 1000; ++i) comments.asStruct().append(std::to_string(i))["text"] = "c";
-  EXPECT_TRUE(comments.hasMember("999"));
-  EXPECT_TRUE(comments.removeMember("500"));
-  EXPECT_FALSE(comments.hasMember("500"));
-  comments["500"]["text"] = "again";
-  EXPECT_EQ(comments.size(), 1000);
-  EXPECT_EQ(comments["500"]["text"].stringValue(), "again");
-}
-
 // ---- equality --------------------------------------------------------------------------
 
 TEST(ValueEquality, StructMemberOrderDoesNotMatter) {
@@ -502,7 +477,7 @@ TEST(ValueEquality, KindAndContentMustMatch) {
   EXPECT_NE(XmlRpcValue("1"), XmlRpcValue(1));
   EXPECT_NE(XmlRpcValue(0.1), XmlRpcValue(0.2));
   EXPECT_NE(XmlRpcValue("ab", 2), XmlRpcValue("ac", 2));
-  EXPECT_NE(XmlRpcValue(dateTime(2020, 1, 1, 0, 0, 0)), XmlRpcValue(dateTime(2020, 1, 1, 0, 0, 1)));
+  EXPECT_NE(XmlRpcValue(date_time(2020, 1, 1, 0, 0, 0)), XmlRpcValue(date_time(2020, 1, 1, 0, 0, 1)));
 
   XmlRpcValue longer, shorter;
   longer[1] = 1;

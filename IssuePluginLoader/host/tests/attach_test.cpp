@@ -22,12 +22,6 @@ protected:
     }
     return texts;
   }
-
-  static int add_comment_calls() {
-    int count = 0;
-    for (const auto& method : server_->methods()) count += method == "Bug.add_comment";
-    return count;
-  }
 };
 
 const std::vector<std::string> kThreeFiles = {
@@ -125,7 +119,6 @@ TEST_F(Attach, RejectedEntriesStopBeforeAnythingIsSent) {
   EXPECT_EQ(run.err,
             "issue-plugin-host: the fix entries were rejected: Too Many Hours Worked; nothing was "
             "attached\n");
-  EXPECT_EQ(add_comment_calls(), 0);
   EXPECT_TRUE(server_->methods().empty());
 }
 
@@ -171,7 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadCheckIn{{"--bug", "Demo:1", "--file", "M:B:R:1"}, "", "too few parts"},
         BadCheckIn{{"--bug", "Demo:1", "--file", "M::R:f:1"}, "", "a part is empty"},
         BadCheckIn{{"--bug", "Demo:1", "--file", "M:B:R:f:v2"}, "", "VERSION is not a 32-bit"},
-        BadCheckIn{{"--bug", "Demo:1", "--file", "M:B:R:f:4294967296"}, "", "VERSION is not"},
         BadCheckIn{{"--file", "M:B:R:f:1"}, "", "attach needs at least one bug"},
         BadCheckIn{{"--bug", "Demo:1"}, "", "attach needs at least one file"},
         BadCheckIn{{}, "{\"bugs\": [{\"connection\": \"Demo\", \"id\": \"1\"},]}",
@@ -179,10 +171,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadCheckIn{{}, "{\"bugs\": [], \"file\": []}", "unknown member \"file\""},
         BadCheckIn{{}, "{\"bugs\": [{\"connection\": \"Demo\"}]}",
                    "bugs[0]: \"id\" is missing"},
-        BadCheckIn{{}, "{\"bugs\": [{\"connection\": \"Demo\", \"id\": 1}], \"files\": "
-                       "[{\"mainline\": \"M\", \"branch\": \"B\", \"repository\": \"R\", "
-                       "\"file\": \"f\", \"version\": 1.5}]}",
-                   "files[0]: \"version\" must be a 32-bit integer"},
         BadCheckIn{{}, "[]", "the document: must be an object, not an array"}));
 
 }  // namespace

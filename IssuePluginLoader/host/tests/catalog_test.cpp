@@ -77,19 +77,12 @@ TEST_F(Catalog, EmptyConnectionsFileIsNotAnError) {
   EXPECT_EQ(flatten_json(json.out)["/connections"], "[]") << json.out;
 }
 
-TEST_F(Catalog, MissingOrBrokenConnectionsFileFailsWithThePluginsMessage) {
+TEST_F(Catalog, MissingConnectionsFileFailsWithThePluginsMessage) {
   const Outcome missing = host({"connections"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err,
             "issue-plugin-host: GetConnectionList failed: BugzillaConnections.txt does not exist\n");
   EXPECT_EQ(missing.out, "");
-
-  dir_.write("BugzillaConnections.txt", "this is prose, not a connections file\n");
-  const Outcome prose = host({"connections", "--json"});
-  EXPECT_NE(prose.status, 0);
-  EXPECT_NE(prose.status, 2);
-  EXPECT_TRUE(contains(prose.err, "BugzillaConnections.txt is formatted incorrectly")) << prose.err;
-  EXPECT_EQ(prose.out, "");
 }
 
 TEST_F(Catalog, DataDirectoryWithTrailingSlashWorks) {
@@ -167,11 +160,10 @@ TEST_P(Validate, VerdictAndExitStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, Validate,
-    ::testing::Values(ValidateCase{"2", 10, true, ""}, ValidateCase{"99999", 59999, true, ""},
-                      ValidateCase{"", 0, true, ""}, ValidateCase{"-3", 1, true, ""},
+    // The limits themselves are the plug-in's tests; here its verdict and message pass through.
+    ::testing::Values(ValidateCase{"2", 10, true, ""},
                       ValidateCase{"100000", 10, false, "Too Many Hours Worked"},
-                      ValidateCase{"1", 60000, false, "Comment must be less than 60,000 characters"},
-                      ValidateCase{"200000", 60001, false, "Too Many Hours Worked"}));
+                      ValidateCase{"1", 60000, false, "Comment must be less than 60,000 characters"}));
 
 TEST_F(Catalog, ValidateWithoutEntriesTakesThemAsEmpty) {
   const Outcome run = host({"validate"});

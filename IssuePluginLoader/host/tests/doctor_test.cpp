@@ -2,10 +2,6 @@
 // with its advice while the later steps are skipped.
 #include "host_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdio>
 
 namespace host_test {
@@ -14,19 +10,6 @@ namespace {
 constexpr const char* kSteps[] = {"connections file", "connection name", "host resolves",
                                   "TCP port",         "TLS",             "XML-RPC service",
                                   "login",            "product"};
-
-// A loopback port on which nothing listens (bound once by us, then released).
-int closed_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 class Doctor : public HostTest {
 protected:
@@ -197,7 +180,9 @@ TEST_P(DoctorFails, AtItsStepWithAdvice) {
 }
 
 // A loopback port on which nothing listens, for the TCP step.
-void closed_port_of(test_support::ConnectionSpec& spec) { spec.port = closed_port(); }
+void closed_port_of(test_support::ConnectionSpec& spec) {
+  spec.port = test_support::refused_port();
+}
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, DoctorFails,
