@@ -2,8 +2,8 @@
 // parameters, failed comments and the early failures, against the Bugzilla test server.
 #include "attachment_comment.h"
 #include "fix_workflow.h"
-#include "plugin_loader.h"
 #include "plugin_state.h"
+#include "reply_values.h"
 #include "records.h"
 #include "test_server.h"
 
@@ -21,11 +21,6 @@
 #include <vector>
 
 
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime (GCC ships no header for it): the size a block was allocated with.
-extern "C" size_t __sanitizer_get_allocated_size(const volatile void* pointer);
-#endif
-
 namespace bugzilla {
 
 // Found by argument-dependent lookup, so beside CommentSpan rather than in the unnamed namespace.
@@ -41,9 +36,8 @@ inline std::ostream& operator<<(std::ostream& out, const CommentSpan& span) {
 
 namespace {
 
-using test_support::ConnectionSpec;
 using test_support::TestServer;
-using test_support::refused_port;
+using test_support::fault_args;
 using XmlRpc::XmlRpcValue;
 
 // ---------------------------------------------------------------------------------------
@@ -205,31 +199,9 @@ struct Outcome {
   int32_t code = -1;
   std::string error;  // "<null>" when none
   bool list_null = false;
-  bool list_untouched = false;
   int32_t count = kUntouchedCount;
   std::vector<Failed> failed;
 };
-
-// Copies and releases what one call handed out, using the given release functions.
-template <class FreeList, class FreeText>
-Outcome collect(int32_t code, FailedAttachment** list, int32_t count, char* error,
-                FreeList free_list, FreeText free_text) {
-  Outcome out;
-  out.code = code;
-  out.count = count;
-  out.error = error ? error : "<null>";
-  out.list_untouched = list == kUntouchedList;
-  out.list_null = list == nullptr;
-  if (!out.list_untouched && list != nullptr) {
-    for (int32_t i = 0; i < count; ++i) {
-      out.failed.push_back(Failed{list[i]->id, list[i]->connection,
-                                  list[i]->message ? list[i]->message : "<null>"});
-    }
-    free_list(list, static_cast<uint32_t>(count));
-  }
-  free_text(error);
-  return out;
-}
 
 const char kAlice[] = "alice@example.com";
 const char kAlicePassword[] = "alice-pass-1";
@@ -243,13 +215,6 @@ std::string block(const HostFile& f, const std::string& ip = "vcs.example.com",
          "\nRepository: " + f.repository + "\nFile: " + f.file +
          "\nVersion: " + std::to_string(f.version) + "\nkova://" + ip + ":" +
          std::to_string(port) + "//" + f.branch + "//" + f.repository + "/" + f.file + "\n\n";
-}
-
-XmlRpcValue fault_args(int code, const std::string& text) {
-  XmlRpcValue args;
-  args["code"] = code;
-  args["string"] = text;
-  return args;
 }
 
 class AttachTest : public ::testing::Test {
@@ -291,10 +256,21 @@ protected:
     FailedAttachment** list = const_cast<FailedAttachment**>(kUntouchedList);
     int32_t count = kUntouchedCount;
     char* error = reinterpret_cast<char*>(&count);  // must be replaced
-    const int32_t code = attach_to_issues(context_, records.data(),
-                                          static_cast<uint32_t>(records.size()), &list, &count,
-                                          &error);
-    return collect(code, list, count, error, free_failed_attachment_list, free_string);
+    Outcome out;
+    out.code = attach_to_issues(context_, records.data(), static_cast<uint32_t>(records.size()),
+                                &list, &count, &error);
+    out.count = count;
+    out.error = error ? error : "<null>";
+    out.list_null = list == nullptr;
+    if (list != nullptr && list != kUntouchedList) {
+      for (int32_t i = 0; i < count; ++i) {
+        out.failed.push_back(Failed{list[i]->id, list[i]->connection,
+                                    list[i]->message ? list[i]->message : "<null>"});
+      }
+      free_failed_attachment_list(list, static_cast<uint32_t>(count));
+    }
+    free_string(error);
+    return out;
   }
 
   // The parameter structs of every Bug.add_comment the server received, in order.
@@ -576,21 +552,6 @@ TEST_F(AttachTest, RefusedLoginIsListedLikeARefusedComment) {
   EXPECT_EQ((Names{"User.login"}), main_->methods());
 }
 
-TEST_F(AttachTest, UnreachableServerIsListedWithTheConnectMessage) {
-  ConnectionSpec dead = test_support::connection_for(*main_, "Dead");
-  dead.port = refused_port();
-  dir_.write("BugzillaConnections.txt",
-             test_support::connections_file({test_support::connection_for(*main_, "Main"), dead}));
-  HostIssue unreachable("1", "Dead", {kWidgetFile});
-  HostIssue fine("2", "Main", {kWidgetFile});
-  const Outcome out = attach({&unreachable, &fine});
-  EXPECT_EQ(0, out.code);
-  EXPECT_EQ((std::vector<Failed>{
-                {"1", "Dead", "Add Comment failed to connect to Bugzilla server"}}),
-            out.failed);
-  EXPECT_EQ(1u, comments_sent(*main_).size());
-}
-
 TEST_F(AttachTest, UnknownConnectionOnTheSecondIssueStopsWithoutTheList) {
   main_->inject("Bug.add_comment", "fault", fault_args(102, "Not authorised"), 1);
   HostIssue failing("5", "Main", {kWidgetFile});
@@ -757,91 +718,6 @@ TEST_F(AttachTest, HandedOutTextsHaveExactlyTheirSize) {
   free_string(error);
 }
 #endif
-
-// ---------------------------------------------------------------------------------------
-// Through the loaded library, as the host calls it.
-
-class AttachExportTest : public AttachTest {
-protected:
-  void SetUp() override {
-    AttachTest::SetUp();
-    char* error = nullptr;
-    ASSERT_EQ(0, plugin_.Initialize(dir_.path().c_str(), &error));
-  }
-  void TearDown() override { plugin_.Uninitialize(); }
-
-  Outcome attach_export(IssueAttachment** issues, uint32_t count) {
-    FailedAttachment** list = const_cast<FailedAttachment**>(kUntouchedList);
-    int32_t failed_count = kUntouchedCount;
-    char* error = reinterpret_cast<char*>(&failed_count);
-    const int32_t code = plugin_.AttachToIssues(&context_, issues, count, &list, &failed_count,
-                                                &error);
-    return collect(code, list, failed_count, error, plugin_.FreeFailedAttachmentList,
-                   plugin_.FreeString);
-  }
-
-  test_support::LoadedPlugin plugin_{BUGZILLA_PLUGIN_PATH};
-};
-
-TEST_F(AttachExportTest, NullTextsInFilesAndAFailedComment) {
-  main_->inject("Bug.add_comment", "fault", fault_args(102, "Not authorised"), 1);
-  HostIssue refused("5", "Main", {kWidgetFile});
-  HostIssue nulls("1", "Main", {kWidgetFile, kGizmoFile});
-  nulls.file(0).branch = nullptr;
-  nulls.file(0).file = nullptr;
-  nulls.file(1).mainline = nullptr;
-  nulls.file(1).repository = nullptr;
-  IssueAttachment* issues[2] = {refused.get(), nulls.get()};
-
-  const Outcome out = attach_export(issues, 2);
-  EXPECT_EQ(0, out.code);
-  EXPECT_EQ("<null>", out.error);
-  EXPECT_EQ((std::vector<Failed>{{"5", "Main", "Not authorised"}}), out.failed);
-
-  std::vector<XmlRpcValue> sent = comments_sent(*main_);
-  ASSERT_EQ(2u, sent.size());
-  const HostFile first{kWidgetFile.mainline, "", kWidgetFile.repository, "", 12};
-  const HostFile second{"", kGizmoFile.branch, "", kGizmoFile.file, 3};
-  EXPECT_EQ(XmlRpcValue(block(first) + block(second)), sent[1]["comment"]);
-  EXPECT_EQ(XmlRpcValue(trimmed(block(first) + block(second))),
-            XmlRpcValue(comments_on(*main_, 1).back()));
-}
-
-TEST_F(AttachExportTest, FirstCommentAfterLoadingGoesOutWithItsLoginToken) {
-  HostIssue issue("1", "Main", {kWidgetFile}, {"1", "Fixed"});
-  IssueAttachment* issues[1] = {issue.get()};
-  const Outcome out = attach_export(issues, 1);
-  EXPECT_EQ(0, out.code);
-  EXPECT_TRUE(out.list_null) << (out.failed.empty() ? "" : out.failed[0].message);
-  EXPECT_EQ((Names{"User.login", "Bug.add_comment"}), main_->methods());
-  std::vector<XmlRpcValue> sent = comments_sent(*main_);
-  ASSERT_EQ(1u, sent.size());
-  const std::string token = sent[0]["token"].toText();
-  EXPECT_EQ("2-", token.substr(0, 2));  // alice's login token
-  EXPECT_EQ("Fix Comment: Fixed\n\n" + trimmed(block(kWidgetFile)), comments_on(*main_, 1).back());
-}
-
-TEST_F(AttachExportTest, EarlyFailuresAndZeroIssues) {
-  Outcome out = attach_export(nullptr, 0);
-  EXPECT_EQ(0, out.code);
-  EXPECT_TRUE(out.list_null);
-  EXPECT_EQ(0, out.count);
-  EXPECT_EQ("<null>", out.error);
-
-  HostIssue unknown("1", "Nowhere", {kWidgetFile});
-  IssueAttachment* issues[1] = {unknown.get()};
-  out = attach_export(issues, 1);
-  EXPECT_EQ(1, out.code);
-  EXPECT_EQ(kNoConnection, out.error);
-  EXPECT_TRUE(out.list_null);
-  EXPECT_EQ(kUntouchedCount, out.count);
-
-  dir_.write("BugzillaConnections.txt", "<bugzilla_connections/>");
-  out = attach_export(issues, 1);
-  EXPECT_EQ(1, out.code);
-  EXPECT_EQ(kNoServerInfo, out.error);
-  EXPECT_TRUE(main_->methods().empty());
-}
 
 }  // namespace
 }  // namespace bugzilla

@@ -1,6 +1,7 @@
 // datetime_to_text: the YYYY-MM-DDTHH:MM:SS text of a date-time value, in a 30-byte buffer.
 #include "issues.h"
 #include "records.h"
+#include "reply_values.h"
 
 #include <XmlRpc/XmlRpcException.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -8,18 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <ostream>
 #include <string>
-
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer runtime knows each allocation's requested size (its header is not always
-// installed, so the function is declared here).
-extern "C" size_t __sanitizer_get_allocated_size(const volatile void* pointer);
-#endif
 
 namespace {
 
@@ -92,42 +86,20 @@ TEST(DateTimeText, OtherKindsAreTheValueTypesError) {
   EXPECT_THROW(bugzilla::datetime_to_text(XmlRpcValue(20160309)), XmlRpc::XmlRpcException);
 }
 
-TEST(DateTimeText, TheCallersValueIsUntouched) {
-  const XmlRpcValue value(broken_down(2016, 3, 9, 7, 5, 0));
-  const XmlRpcValue before = value;
-  Text text(bugzilla::datetime_to_text(value));
-  EXPECT_EQ(value, before);
-}
-
-// The unbounded text of the same rule, to compare the cut result against.
-std::string unbounded(const std::tm& when) {
-  std::string text = std::to_string(when.tm_year) + "-";
-  auto padded = [&text](int number, const char* after) {
-    if (number <= 9) text += "0";
-    text += std::to_string(number) + after;
-  };
-  padded(when.tm_mon, "-");
-  padded(when.tm_mday, "T");
-  padded(when.tm_hour, ":");
-  padded(when.tm_min, ":");
-  padded(when.tm_sec, "");
-  return text;
-}
-
 // Fields no wire text can produce: the text is cut at 29 characters and nothing is written
 // past the 30 bytes (the sanitizer build catches any overrun).
 TEST(DateTimeText, ExtremeFieldsNeverOverrunTheBuffer) {
-  const std::tm cases[] = {
-      broken_down(INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN),
-      broken_down(INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX),
-      broken_down(INT_MIN, -1, -1, -1, -1, -1),
-      broken_down(2016, 3, 9, INT_MIN, INT_MAX, INT_MIN),
-      broken_down(-2147483647, 100000, 100000, 100000, 100000, 100000),
+  const DateCase cases[] = {
+      {broken_down(INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN),
+       "-2147483648-0-2147483648-0-21"},
+      {broken_down(INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX),
+       "2147483647-2147483647-2147483"},
+      {broken_down(INT_MIN, -1, -1, -1, -1, -1), "-2147483648-0-1-0-1T0-1:0-1:0"},
+      {broken_down(2016, 3, 9, INT_MIN, INT_MAX, INT_MIN), "2016-03-09T0-2147483648:21474"},
+      {broken_down(-2147483647, 100000, 100000, 100000, 100000, 100000),
+       "-2147483647-100000-100000T100"},
   };
-  for (const std::tm& when : cases) {
-    const std::string expected = unbounded(when).substr(0, bugzilla::kDateTimeTextSize - 1);
-    EXPECT_EQ(convert(XmlRpcValue(when)), expected) << unbounded(when);
-  }
+  for (const DateCase& c : cases) EXPECT_EQ(convert(XmlRpcValue(c.when)), c.text);
 }
 
 TEST(DateTimeText, ElevenCharacterYearWithCalendarFieldsFitsWhole) {
