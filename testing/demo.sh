@@ -33,37 +33,10 @@ fi
 rm -rf "$DATA"
 mkdir -p "$DATA"
 
-SERVER_PID=""
-stop_server() {
-  if [ -n "$SERVER_PID" ]; then
-    kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-    SERVER_PID=""
-  fi
-}
-trap stop_server EXIT
-
-: >"$DATA/server.out"  # exists before the server writes to it: polled below
-# --parent-pid: the server also ends by itself should this script die without its trap.
-python3 "$ROOT/testing/bugzilla_server.py" --port 0 --fixture default.json --parent-pid $$ \
-  >"$DATA/server.out" 2>"$DATA/server.log" &
-SERVER_PID=$!
-
-PORT=""
-for _ in $(seq 1 100); do  # at most 10 seconds
-  PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$DATA/server.out")
-  [ -n "$PORT" ] && break
-  if ! kill -0 "$SERVER_PID" 2>/dev/null; then
-    echo "demo: the test server did not start:" >&2
-    cat "$DATA/server.log" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ -z "$PORT" ]; then
-  echo "demo: the test server did not report its port" >&2
-  exit 1
-fi
+# shellcheck source=test_server.sh
+. "$ROOT/testing/test_server.sh"
+trap stop_test_server EXIT
+start_test_server "$DATA" demo
 
 cat >"$DATA/BugzillaConnections.txt" <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
@@ -164,6 +137,6 @@ for bug_id in bugs:
 sys.exit(1 if failed else 0)
 EOF
 
-stop_server
+stop_test_server
 echo
 echo "Demo finished: every step ended as expected; the test server is stopped."

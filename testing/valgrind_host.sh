@@ -18,28 +18,14 @@ command -v valgrind >/dev/null || { echo "valgrind_host: valgrind is not install
 [ -x "$HOST" ] || { echo "valgrind_host: $HOST is missing; build it first" >&2; exit 1; }
 
 WORK=$(mktemp -d /tmp/valgrind-host-XXXXXX)
-SERVER_PID=""
+# shellcheck source=test_server.sh
+. "$ROOT/testing/test_server.sh"
 cleanup() {
-  if [ -n "$SERVER_PID" ]; then
-    kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
+  stop_test_server
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-: >"$WORK/server.out"
-python3 "$ROOT/testing/bugzilla_server.py" --port 0 --fixture default.json --parent-pid $$ \
-  >"$WORK/server.out" 2>"$WORK/server.log" &
-SERVER_PID=$!
-PORT=""
-for _ in $(seq 1 100); do  # at most 10 seconds
-  PORT=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$WORK/server.out")
-  [ -n "$PORT" ] && break
-  kill -0 "$SERVER_PID" 2>/dev/null || { cat "$WORK/server.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$PORT" ] || { echo "valgrind_host: the test server did not report its port" >&2; exit 1; }
+start_test_server "$WORK" valgrind_host
 
 connection() {  # NAME URI PRODUCT
   cat <<EOF
