@@ -65,3 +65,21 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
+
+# Windows: Bugzilla.dll, XmlRpc.dll and the tests cross-built with mingw-w64 in $(WIN_BUILD);
+# libcurl and expat come from Debian's source packages (tools/windows-deps.sh).
+WIN_BUILD ?= build-windows
+CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+.PHONY: windows-deps windows-configure windows test-windows
+
+windows-deps:
+	@tools/install-deps.sh --windows
+
+windows-configure: windows-deps
+	prefix=$$(JOBS=$(JOBS) tools/windows-deps.sh) && \
+	  cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DBUGZILLA_WINDOWS_PREFIX="$$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
+
+windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc
