@@ -5,6 +5,8 @@
 #include "plugin_state.h"
 #include "records.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -32,7 +34,7 @@ XmlRpcValue::ValueArray& connections_of(XmlRpcValue& list) {
 }  // namespace
 
 bool read_joined_file(const std::string& path, std::string& joined) {
-  std::ifstream file(path);
+  std::ifstream file(XmlRpc::platform::file_path(path));
   if (!file.is_open()) return false;
   joined.clear();
   std::string line;

@@ -5,6 +5,8 @@
 #include "plugin_state.h"
 #include "records.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -89,7 +91,8 @@ int clamp_to_int(long value) {
 
 class CookieFile {
 public:
-  explicit CookieFile(const std::string& path) : stream_(std::fopen(path.c_str(), "rb")) {}
+  explicit CookieFile(const std::string& path)
+      : stream_(XmlRpc::platform::open_file(path, "rb")) {}
   ~CookieFile() { close(); }
   CookieFile(const CookieFile&) = delete;
   CookieFile& operator=(const CookieFile&) = delete;
@@ -186,7 +189,7 @@ int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
               !state.session_token.empty() && state.session_server == session_server_of(client);
       if (!reuse) {
         cookie.close();
-        std::remove(state.cookie_file_path.c_str());  // a file that stays is harmless
+        XmlRpc::platform::remove_file(state.cookie_file_path);  // a file that stays is harmless
       }
     }
   }
