@@ -35,3 +35,12 @@ if(NOT TARGET GTest::gtest AND EXISTS ${BUGZILLA_GTEST_SOURCE}/CMakeLists.txt)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(${BUGZILLA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
+
+# Under wine when cross-built: one prefix per build folder, made by tools/test-windows.sh.
+if(CMAKE_CROSSCOMPILING)
+  find_program(WINE_PROGRAM NAMES wine64 wine)
+  if(WINE_PROGRAM)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all ${WINE_PROGRAM})
+  endif()
+endif()
