@@ -83,3 +83,8 @@ windows-configure: windows-deps
 
 windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc
+
+# The Windows test suites under wine, against the python test servers on this machine.
+test-windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	tools/test-windows.sh $(WIN_BUILD) -j $(JOBS)

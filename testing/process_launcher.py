@@ -50,8 +50,9 @@ class Launcher:
         line = read_first_line(process, float(startup_seconds))
         if line is None:
             end(process)
-            raise RuntimeError("%s printed no first line within %s seconds"
-                               % (os.path.basename(script), startup_seconds))
+            raise RuntimeError("%s printed no first line within %s seconds (exit status %s; "
+                               "its errors are in launcher.log)"
+                               % (os.path.basename(script), startup_seconds, process.returncode))
         # Whatever it prints later must not fill the pipe and block it.
         threading.Thread(target=process.stdout.read, daemon=True).start()
         with self.lock:

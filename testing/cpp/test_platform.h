@@ -42,7 +42,7 @@ bool owner_only(const std::string& path);
 // Lets everybody read the file: mode 0644; on Windows an entry for Everyone.
 void open_to_everybody(const std::string& path);
 
-// UTC calendar time and seconds since 1970, both ways (timegm/gmtime_r, _mkgmtime/gmtime_s).
+// UTC calendar time and seconds since 1970, both ways, dates before 1970 included.
 std::time_t utc_seconds(std::tm parts);
 std::tm utc_parts(std::time_t seconds);
 

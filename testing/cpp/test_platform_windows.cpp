@@ -84,13 +84,21 @@ int refused_port() { return call_launcher("refused_port", XmlRpc::XmlRpcValue())
 
 std::string make_temp_directory(const std::string& prefix) {
   static std::atomic<unsigned> counter{0};
+#if defined(TEST_SHARED_TEMP_DIR)
+  // Under wine, in a folder the Linux side sees by the same name (drive Z: is its root), so
+  // that the python test servers can read fixture files the tests write.
+  const std::filesystem::path base = std::filesystem::u8path(TEST_SHARED_TEMP_DIR);
+  std::error_code ignored;
+  std::filesystem::create_directories(base, ignored);
+#else
   const std::filesystem::path base = std::filesystem::temp_directory_path();
+#endif
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path candidate =
         base / (prefix + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(GetTickCount64()) + "-" + std::to_string(counter++));
     std::error_code error;
-    if (std::filesystem::create_directory(candidate, error)) return candidate.u8string();
+    if (std::filesystem::create_directory(candidate, error)) return candidate.generic_u8string();
   }
   throw std::runtime_error("cannot create a directory in " + base.u8string());
 }
@@ -169,7 +177,21 @@ void open_to_everybody(const std::string& path) {
   LocalFree(descriptor);
 }
 
-std::time_t utc_seconds(std::tm parts) { return _mkgmtime(&parts); }
+// _mkgmtime stops at 1970; the cookie dates go further back.
+std::time_t utc_seconds(std::tm parts) {
+  // Days since 1970-01-01 of a proleptic Gregorian date, in 400-year eras from March.
+  const long long year = parts.tm_year + 1900LL - (parts.tm_mon < 2 ? 1 : 0);
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long year_of_era = year - era * 400;
+  const long long month = parts.tm_mon + 1;
+  const long long day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 +
+                                parts.tm_mday - 1;
+  const long long day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const long long days = era * 146097 + day_of_era - 719468;
+  return static_cast<std::time_t>(((days * 24 + parts.tm_hour) * 60 + parts.tm_min) * 60 +
+                                  parts.tm_sec);
+}
 
 std::tm utc_parts(std::time_t seconds) {
   std::tm parts{};

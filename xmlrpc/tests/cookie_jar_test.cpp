@@ -271,3 +271,15 @@ TEST(CookieJar, TheFileIsWrittenOnlyWhenCookiesChange) {
   // No temporary files are left behind.
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("")));
 }
+
+// Names arrive as UTF-8; Windows must not read them in its ANSI code page.
+TEST(CookieJar, FileNamedInUtf8) {
+  ScratchDir dir;
+  const std::string folder = dir.file("K\xC3\xBC\xCE\x94");  // "KüΔ"
+  ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(folder)));
+  const std::string file = folder + "/cookies.txt";
+  ASSERT_TRUE(store_response_cookies(file, "127.0.0.1", "/x", {"a=1; path=/"}));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(file)));
+  EXPECT_TRUE(test_support::owner_only(file));
+  EXPECT_EQ(cookie_header_from_file(file, "127.0.0.1", "/x", false), "a=1");
+}
