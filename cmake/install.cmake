@@ -5,6 +5,7 @@
 #   <libdir>/issue-plugins/bugzilla/libBugzilla.so, libXmlRpc.so   (the plug-in's own folder)
 #   include/issue_plugin_api.h
 #   share/doc/bugzilla-issue-plugin/README.md, SECURITY.md, BugzillaConnections.txt (a sample)
+#   share/man/man1/issue-plugin-host.1.gz
 # Windows (one folder, as zipped): issue-plugin-host.exe and the DLLs at the root, the header
 #   in include/, the documents in doc/; Windows finds a DLL's imports beside it.
 #
@@ -65,3 +66,12 @@ install(FILES ${BUGZILLA_SOURCE_ROOT}/IssuePluginLoader/include/issue_plugin_api
 install(FILES ${BUGZILLA_SOURCE_ROOT}/README.md ${BUGZILLA_SOURCE_ROOT}/SECURITY.md
               ${BUGZILLA_SOURCE_ROOT}/testing/sample/BugzillaConnections.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The manual page, compressed as Debian wants it (-n: no name or time, so builds match).
+if(NOT WIN32)
+  set(man_page ${CMAKE_BINARY_DIR}/man/issue-plugin-host.1)
+  configure_file(${BUGZILLA_SOURCE_ROOT}/man/issue-plugin-host.1 ${man_page} COPYONLY)
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  execute_process(COMMAND ${GZIP_PROGRAM} -9nkf ${man_page} COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()

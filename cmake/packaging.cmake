@@ -41,8 +41,7 @@ else()
   # in machine-readable form and a changelog, compressed reproducibly.
   set(debian_dir ${CMAKE_BINARY_DIR}/debian)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${debian_dir}/changelog @ONLY)
-  find_program(GZIP_PROGRAM gzip REQUIRED)
-  execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${debian_dir}/changelog COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${GZIP_PROGRAM} -9nkf ${debian_dir}/changelog COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${debian_dir}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
   set(CPACK_INSTALL_CMAKE_PROJECTS

@@ -65,6 +65,7 @@ $DOC/README.md
 $DOC/SECURITY.md
 $DOC/changelog.gz
 $DOC/copyright
+usr/share/man/man1/issue-plugin-host.1.gz
 EOF
 diff -u "$WORK/expected" "$WORK/files" >&2 || fail "the package's files differ from the expected list"
 echo "ok    $(wc -l <"$WORK/files") files"
