@@ -134,7 +134,11 @@ void refresh_token(XmlRpcValue& params, const std::string& token) {
 bool session_ended(int code, const XmlRpcValue& result) {
   if (code != XmlRpc::kExchangeCompleted) return false;
   const XmlRpcValue* fault_code = result.find(kFaultCodeMember);
-  if (fault_code == nullptr) return false;
+  // A code of another kind is left for describe_call_failure to report as not understood.
+  if (fault_code == nullptr || (fault_code->getType() != XmlRpcValue::TypeInt &&
+                                fault_code->getType() != XmlRpcValue::TypeString)) {
+    return false;
+  }
   const long number = std::strtol(fault_code->toText().c_str(), nullptr, 10);
   return number == 32000 || number == 410;
 }
