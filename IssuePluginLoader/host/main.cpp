@@ -6,6 +6,7 @@
 #include "output.h"
 #include "password.h"
 #include "plugin.h"
+#include "plugin_location.h"
 
 #include <cstdio>
 #include <exception>
@@ -53,7 +54,7 @@ int run(int argc, char** argv) {
   host::Arguments arguments;
   try {
     arguments = host::parse_arguments(std::vector<std::string>(argv + 1, argv + argc),
-                                      DEFAULT_PLUGIN_PATH);
+                                      host::default_plugin_path());
   } catch (const host::UsageError& error) {
     std::string command;
     for (int i = 1; i < argc && command.empty(); ++i) {
