@@ -87,8 +87,14 @@ windows-configure: windows-deps
 	  cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	    -DBUGZILLA_WINDOWS_PREFIX="$$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
 
+# The install folder $(WIN_BUILD)/dist (the same install rules as on Linux), checked for imports
+# and exports, and its zip from CPack.
 windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc
+	rm -rf $(WIN_BUILD)/dist
+	cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist --strip
+	tools/check-windows-dist.sh $(WIN_BUILD)/dist IssuePluginLoader/plugins/Bugzilla/exports.map
+	cd $(WIN_BUILD) && cpack -G ZIP
 
 # The Windows test suites under wine, against the python test servers on this machine.
 test-windows: windows-configure
