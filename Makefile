@@ -97,6 +97,6 @@ windows: windows-configure
 	cd $(WIN_BUILD) && cpack -G ZIP
 
 # The Windows test suites under wine, against the python test servers on this machine.
-test-windows: windows-configure
+test-windows: windows
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	tools/test-windows.sh $(WIN_BUILD) -j $(JOBS)

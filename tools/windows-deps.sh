@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds libcurl (Schannel, zlib) and expat for 64-bit Windows, static, from Debian's own
 # source packages, into a prefix outside the source tree, and prints that prefix. The prefix is
-# named after the package versions, so a second run reuses it until Debian updates a package.
+# named after the package versions and this script's own text, so a second run reuses it until
+# Debian updates a package or the recipe here changes.
 #
 # The sources come through a private deb-src list: the machine's apt configuration and lists
 # stay as they are.
@@ -45,7 +46,8 @@ if [ -z "$curl_version" ] || [ -z "$expat_version" ]; then
   exit 1
 fi
 
-prefix=$cache/curl-${curl_version}_expat-${expat_version}
+recipe=$(sha256sum "$0" | cut -c1-8)
+prefix=$cache/curl-${curl_version}_expat-${expat_version}_${recipe}
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -72,6 +74,7 @@ cmake -S "$expat_source" -B "$work/expat-build" "${cmake_common[@]}" \
 cmake --build "$work/expat-build" -j "$jobs" --target install >&2
 
 curl_source=$(find "$work" -maxdepth 1 -type d -name 'curl-*' | head -n 1)
+# ENABLE_UNICODE: file names (the CA file) are UTF-8 and opened through the wide calls.
 log "building curl"
 cmake -S "$curl_source" -B "$work/curl-build" "${cmake_common[@]}" \
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON -DZLIB_USE_STATIC_LIBS=ON \
@@ -79,6 +82,7 @@ cmake -S "$curl_source" -B "$work/curl-build" "${cmake_common[@]}" \
   -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF \
   -DUSE_QUICHE=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
   -DCURL_USE_GSSAPI=OFF -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+  -DENABLE_UNICODE=ON \
   -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none >&2
 cmake --build "$work/curl-build" -j "$jobs" --target install >&2
 

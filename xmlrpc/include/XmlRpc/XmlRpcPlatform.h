@@ -24,12 +24,13 @@ inline std::filesystem::path file_path(const std::string& utf8) {
 }
 
 // std::fopen for a UTF-8 name; null when it cannot be opened (or, on Windows, is not UTF-8).
+// Running out of memory is not "no such file": std::bad_alloc goes to the caller.
 inline std::FILE* open_file(const std::string& utf8, const char* mode) {
 #if defined(_WIN32)
   try {
     const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
     return _wfopen(file_path(utf8).c_str(), wide_mode.c_str());
-  } catch (...) {
+  } catch (const std::system_error&) {
     return nullptr;
   }
 #else
@@ -37,12 +38,13 @@ inline std::FILE* open_file(const std::string& utf8, const char* mode) {
 #endif
 }
 
-// Deletes a file by its UTF-8 name; false when it cannot (or does not exist).
+// Deletes a file by its UTF-8 name; false when it cannot (or does not exist). std::bad_alloc
+// goes to the caller.
 inline bool remove_file(const std::string& utf8) {
 #if defined(_WIN32)
   try {
     return _wremove(file_path(utf8).c_str()) == 0;
-  } catch (...) {
+  } catch (const std::system_error&) {
     return false;
   }
 #else
