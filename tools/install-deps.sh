@@ -7,8 +7,8 @@ if [ "${1:-}" = "--windows" ]; then
   packages=(cmake make python3 dpkg-dev openssl g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
             wine64 wine libgtest-dev libgmock-dev)
 else
-  packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libexpat1-dev
-            libgtest-dev libgmock-dev libbenchmark-dev openssl valgrind time
+  packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libssl-dev
+            libexpat1-dev libgtest-dev libgmock-dev libbenchmark-dev openssl valgrind time
             dpkg-dev lintian)
 fi
 missing=()

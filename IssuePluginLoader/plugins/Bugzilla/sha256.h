@@ -1,4 +1,4 @@
-// SHA-256 (FIPS 180-4), so that a secret can be recognised again without being kept.
+// SHA-256, so that a secret can be recognised again without being kept.
 #pragma once
 
 #include <string>
