@@ -72,12 +72,13 @@ fuzz: deps
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
 
-# Windows: Bugzilla.dll, XmlRpc.dll and the tests cross-built with mingw-w64 in $(WIN_BUILD);
+# Windows: Bugzilla.dll, XmlRpc.dll, issue-plugin-host.exe and the tests cross-built with
+# mingw-w64 in $(WIN_BUILD);
 # libcurl and expat come from Debian's source packages (tools/windows-deps.sh).
 WIN_BUILD ?= build-windows
 CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: windows-deps windows-configure windows test-windows
+.PHONY: windows-deps windows-configure windows test-windows demo-windows
 
 windows-deps:
 	@tools/install-deps.sh --windows
@@ -90,7 +91,7 @@ windows-configure: windows-deps
 # The install folder $(WIN_BUILD)/dist (the same install rules as on Linux), checked for imports
 # and exports, and its zip from CPack.
 windows: windows-configure
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc issue-plugin-host
 	rm -rf $(WIN_BUILD)/dist
 	cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist --strip
 	tools/check-windows-dist.sh $(WIN_BUILD)/dist IssuePluginLoader/plugins/Bugzilla/exports.map
@@ -99,4 +100,8 @@ windows: windows-configure
 # The Windows test suites under wine, against the python test servers on this machine.
 test-windows: windows
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	tools/test-windows.sh $(WIN_BUILD) -j $(JOBS)
+	tools/with-wine.sh $(WIN_BUILD) ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS)
+
+# The demo walk-through with issue-plugin-host.exe and Bugzilla.dll under wine.
+demo-windows: windows
+	tools/with-wine.sh $(WIN_BUILD) testing/demo.sh $(WIN_BUILD)

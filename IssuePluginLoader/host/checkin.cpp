@@ -2,6 +2,8 @@
 
 #include "json_reader.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -172,7 +174,7 @@ CheckIn gather_checkin(const Arguments& arguments) {
   CheckIn checkin;
   if (arguments.files_json) {
     const std::string& path = *arguments.files_json;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(XmlRpc::platform::file_path(path), std::ios::binary);
     if (!in) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
     std::ostringstream content;
     content << in.rdbuf();

@@ -1,5 +1,6 @@
 #include "doctor_settings.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <algorithm>
@@ -49,7 +50,7 @@ bool flag_member(const XmlRpc::XmlRpcValue& connection, const char* name, bool f
 
 bool read_connection_settings(const std::string& path, const std::string& name,
                               ConnectionSettings& settings, std::string& problem) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(XmlRpc::platform::file_path(path), std::ios::binary);
   if (!file) {
     problem = "cannot read " + path;
     return false;

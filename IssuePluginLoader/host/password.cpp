@@ -1,10 +1,10 @@
 #include "password.h"
 
-#include <termios.h>
-#include <unistd.h>
+#include "terminal.h"
+
+#include <XmlRpc/XmlRpcPlatform.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,32 +44,16 @@ Secret from_stream(std::istream& in, const std::string& source) {
   return password;
 }
 
-// The terminal settings to put back if the user interrupts the prompt.
-struct termios saved_terminal;
-
-void restore_terminal_and_exit(int signal_number) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
 Secret prompt(const std::string& login) {
   std::fprintf(stderr, "Bugzilla password for %s: ", login.c_str());
   std::fflush(stderr);
-  if (tcgetattr(STDIN_FILENO, &saved_terminal) != 0) {
+  Secret password;
+  bool read = false;
+  try {
+    read = read_line_without_echo(password.text());
+  } catch (const std::runtime_error&) {
     throw PasswordError("cannot switch off the terminal's echo");
   }
-  struct termios quiet = saved_terminal;
-  quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-  quiet.c_lflag |= ECHONL;
-  const auto old_int = std::signal(SIGINT, restore_terminal_and_exit);
-  const auto old_term = std::signal(SIGTERM, restore_terminal_and_exit);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  Secret password;
-  const bool read = static_cast<bool>(std::getline(std::cin, password.text()));
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
-  std::signal(SIGINT, old_int);
-  std::signal(SIGTERM, old_term);
   if (!read) throw PasswordError("no password entered");
   strip_line_end(password.text());
   return password;
@@ -80,7 +64,7 @@ Secret prompt(const std::string& login) {
 Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login) {
   if (password_file) {
     if (*password_file == "-") return from_stream(std::cin, "standard input");
-    std::ifstream file(*password_file, std::ios::binary);
+    std::ifstream file(XmlRpc::platform::file_path(*password_file), std::ios::binary);
     if (!file) {
       throw PasswordError("cannot read the password file " + *password_file + ": " +
                           std::strerror(errno));
@@ -90,7 +74,7 @@ Secret obtain_password(const std::optional<std::string>& password_file, const st
   if (const char* variable = std::getenv("BUGZILLA_PASSWORD")) {
     if (*variable != '\0') return Secret(variable);
   }
-  if (isatty(STDIN_FILENO)) return prompt(login);
+  if (stdin_is_terminal()) return prompt(login);
   throw PasswordError(
       "no password: give --password-file FILE or set BUGZILLA_PASSWORD "
       "(standard input is not a terminal, so there is no prompt)");

@@ -1,18 +1,15 @@
 #include "plugin.h"
 
+#include "dynamic_library.h"
 #include "plugin_results.h"
-
-#include <dlfcn.h>
 
 namespace host {
 
 Plugin::Plugin(const std::string& path) : path_(path) {
-  // RTLD_LOCAL as the server loads it: the plug-in must bring every symbol it needs.
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string reason;
+  handle_ = open_library(path, reason);
   if (handle_ == nullptr) {
-    const char* reason = dlerror();
-    throw PluginLoadError("cannot load the plug-in " + path + ": " +
-                          (reason != nullptr ? reason : "unknown reason"));
+    throw PluginLoadError("cannot load the plug-in " + path + ": " + reason);
   }
   try {
     api_version = *static_cast<const int32_t*>(symbol("KOVAIP_APIVersion"));
@@ -43,7 +40,7 @@ Plugin::Plugin(const std::string& path) : path_(path) {
     bind(ValidateWorkflow, "ValidateWorkflow");
     bind(AttachToIssues, "AttachToIssues");
   } catch (...) {
-    dlclose(handle_);
+    close_library(handle_);
     throw;
   }
 }
@@ -51,12 +48,11 @@ Plugin::Plugin(const std::string& path) : path_(path) {
 Plugin::~Plugin() {
   // Uninitialize reports -1 when there was no cookie file; that is not a failure here.
   if (initialized_) Uninitialize();
-  dlclose(handle_);
+  close_library(handle_);
 }
 
 void* Plugin::symbol(const char* name) const {
-  dlerror();
-  void* address = dlsym(handle_, name);
+  void* address = library_symbol(handle_, name);
   if (address == nullptr) {
     throw PluginLoadError("the library " + path_ + " is not an issue-tracker plug-in: " +
                           "it does not export " + name);

@@ -1,5 +1,6 @@
-// Loads an issue-tracker plug-in as the version-control server does: dlopen by path, the six
-// descriptor symbols, every export by name, Initialize with the data directory.
+// Loads an issue-tracker plug-in as the version-control server does: by path (dlopen or
+// LoadLibrary, see dynamic_library.h), the six descriptor symbols, every export by name,
+// Initialize with the data directory.
 #pragma once
 
 #include "issue_plugin_api.h"

@@ -1,9 +1,7 @@
 #include "table.h"
 
+#include "terminal.h"
 #include "utf8.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,10 +16,8 @@ int terminal_width() {
       return static_cast<int>(value);
     }
   }
-  struct winsize size {};
-  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
-    return size.ws_col;
-  }
+  const int columns = terminal_columns();
+  if (columns >= 20) return columns;
   return 100;
 }
 
