@@ -2,6 +2,7 @@
 // version-control server does, for administrators, developers and scripts.
 #include "arguments.h"
 #include "checkin.h"
+#include "command_line.h"
 #include "commands.h"
 #include "output.h"
 #include "password.h"
@@ -95,7 +96,11 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
-    return run(argc, argv);
+    std::vector<std::string> arguments = host::utf8_arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return run(static_cast<int>(arguments.size()), pointers.data());
   } catch (const std::exception& error) {
     host::print_error(std::string("unexpected failure: ") + error.what());
     return host::kExitFailure;
