@@ -73,8 +73,8 @@ clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
 
 # Windows: Bugzilla.dll, XmlRpc.dll, issue-plugin-host.exe and the tests cross-built with
-# mingw-w64 in $(WIN_BUILD);
-# libcurl and expat come from Debian's source packages (tools/windows-deps.sh).
+# mingw-w64 in $(WIN_BUILD); libcurl and expat come from Debian's source packages
+# (tools/windows-deps.sh), the tests and the demo run under wine (tools/with-wine.sh).
 WIN_BUILD ?= build-windows
 CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
