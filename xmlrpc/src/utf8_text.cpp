@@ -1,5 +1,7 @@
 #include "utf8_text.h"
 
+#include <cstring>
+
 namespace XmlRpc {
 namespace detail {
 
@@ -56,8 +58,26 @@ struct ScanStop {
   size_t length;
 };
 
+// True when none of the eight bytes needs a closer look: all printable ASCII, no '&'.
+inline bool plain_word(uint64_t w) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const uint64_t below_space = (w - kOnes * 0x20) & ~w;  // high bit set for a byte < 0x20
+  const uint64_t ampersands = w ^ (kOnes * '&');
+  const uint64_t is_ampersand = (ampersands - kOnes) & ~ampersands;
+  return ((w | below_space | is_ampersand) & kHighs) == 0;
+}
+
 ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last) noexcept {
   while (p < end) {
+    // Most of a reply is markup and ASCII text: skip it a word at a time.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if (!plain_word(word)) break;
+      p += 8;
+    }
+    if (p == end) break;
     const unsigned char byte = *p;
     if (byte >= 0x20 && byte < 0x80) {
       if (byte == '&') {

@@ -11,6 +11,8 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace XmlRpc {
@@ -344,7 +346,18 @@ private:
       if (!node) return;
       member.keep = below(node);
     }
-    member.value = &owner.value->asStruct().append(std::string(text_));
+    member.value = &owner.value->asStruct().append(shared_name(text_));
+  }
+
+  // The name shared with earlier members of that name. Names that only large structs use
+  // (a Bug.comments reply names its members by bug id) mostly come once; the table stops
+  // taking them once it is full.
+  MemberName shared_name(const std::string& text) {
+    const auto found = names_.find(std::string_view(text));
+    if (found != names_.end()) return found->second;
+    MemberName name(text);
+    if (names_.size() < kSharedNames) names_.emplace(std::string_view(name.str()), name);
+    return name;
   }
 
   void start(const char* name) {
@@ -464,10 +477,12 @@ private:
         break;
       case Tag::Struct:
         --nesting_;
+        if (frame.value) frame.value->asStruct().shrinkToFit();  // no room kept for more
         break;
       case Tag::Array:
         --nesting_;
         if (frame.children != 1) fail("array without data");
+        if (frame.value) frame.value->asArray().shrink_to_fit();
         break;
       case Tag::Member:
         if (frame.children != 2) fail("member without name or value");
@@ -525,6 +540,8 @@ private:
   std::string text_;                // character data of the innermost scalar, reused
   std::string* target_ = nullptr;   // the string a <string> element appends to, if kept
   XmlRpcValue scratch_;             // where dropped scalars are checked
+  static constexpr size_t kSharedNames = 4096;
+  std::unordered_map<std::string_view, MemberName> names_;  // keys view the names' texts
   int nesting_ = 0;
   bool fault_ = false;
   bool failed_ = false;
