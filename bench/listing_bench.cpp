@@ -1,5 +1,6 @@
-// One GetIssueList through the exported function, in a process of its own so that its peak
-// memory and CPU time are the listing's. Prints one JSON line.
+// One GetIssueList (or, given "details ID", one GetIssueDetails) through the exported
+// function, in a process of its own so that its peak memory and CPU time are the call's.
+// Prints one JSON line.
 #include "issue_plugin_api.h"
 
 #include <dlfcn.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -52,8 +54,9 @@ Fn symbol(void* handle, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT\n");
+  const bool details = argc == 6 && std::string(argv[4]) == "details";
+  if (argc != 4 && !details) {
+    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT [details ISSUE_ID]\n");
     return 2;
   }
   const std::string data_dir = argv[2];
@@ -71,6 +74,9 @@ int main(int argc, char** argv) {
   auto initialize = symbol<InitializeFn>(plugin, "Initialize");
   auto get_issue_list = symbol<GetIssueListFn>(plugin, "GetIssueList");
   auto free_issue_list = symbol<FreeIssueListFn>(plugin, "FreeIssueList");
+  auto get_issue_details = symbol<GetIssueDetailsFn>(plugin, "GetIssueDetails");
+  auto free_issue = symbol<FreeIssueFn>(plugin, "FreeIssue");
+  auto free_fields = symbol<FreeCustomFieldsListFn>(plugin, "FreeCustomFieldsList");
   auto free_string = symbol<FreeStringFn>(plugin, "FreeString");
   auto uninitialize = symbol<UninitializeFn>(plugin, "Uninitialize");
 
@@ -85,21 +91,34 @@ int main(int argc, char** argv) {
   const double cpu_before = cpu_seconds();
   const auto started = std::chrono::steady_clock::now();
   IssueRecord** issues = nullptr;
+  IssueRecord* issue = nullptr;
+  CustomFieldRecord** fields = nullptr;
   int32_t count = 0;
   int32_t flag = 0;
-  const int32_t code = get_issue_list(&context, "Assigned To Me", &issues, &count, &flag, &error);
+  const int32_t code =
+      details ? get_issue_details(&context, argv[5], &issue, &fields, &count, &error)
+              : get_issue_list(&context, "Assigned To Me", &issues, &count, &flag, &error);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double cpu = cpu_seconds() - cpu_before;
   const long peak_kib = peak_rss_kib();
   if (code != 0) {
-    std::fprintf(stderr, "GetIssueList failed: %d %s\n", code, error ? error : "");
+    std::fprintf(stderr, "%s failed: %d %s\n", details ? "GetIssueDetails" : "GetIssueList",
+                 code, error ? error : "");
     free_string(error);
     return 1;
   }
-  free_issue_list(issues, static_cast<uint32_t>(count));
+  // A details call reports its one record, with the length of its description.
+  const int records = details ? 1 : count;
+  const size_t description = details && issue->description ? std::strlen(issue->description) : 0;
+  if (details) {
+    free_issue(issue);
+    free_fields(fields, static_cast<uint32_t>(count));
+  } else {
+    free_issue_list(issues, static_cast<uint32_t>(count));
+  }
   uninitialize();
-  std::printf("{\"records\": %d, \"wall_seconds\": %.6f, \"cpu_seconds\": %.6f, "
-              "\"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
-              count, wall, cpu, baseline_kib, peak_kib);
+  std::printf("{\"records\": %d, \"description_bytes\": %zu, \"wall_seconds\": %.6f, "
+              "\"cpu_seconds\": %.6f, \"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
+              records, description, wall, cpu, baseline_kib, peak_kib);
   return 0;
 }
