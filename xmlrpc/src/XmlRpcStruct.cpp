@@ -166,6 +166,9 @@ XmlRpcValue& XmlRpcStruct::append(std::string name) { return append(MemberName(s
 void XmlRpcStruct::shrinkToFit() { members_.shrink_to_fit(); }
 
 XmlRpcValue& XmlRpcStruct::append(const MemberName& name) {
+  // Room for a typical reply struct at once rather than growing through 1, 2, 4, 8 and 16;
+  // the decoder gives back what is left over.
+  if (members_.capacity() == 0) members_.reserve(kLinearScanLimit);
   members_.emplace_back(name, XmlRpcValue());
   if (index_) {
     // Keep the table in step while it has room; otherwise drop it for a lazy rebuild.

@@ -11,8 +11,6 @@
 #include <exception>
 #include <memory>
 #include <new>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace XmlRpc {
@@ -349,15 +347,18 @@ private:
     member.value = &owner.value->asStruct().append(shared_name(text_));
   }
 
-  // The name shared with earlier members of that name. Names that only large structs use
-  // (a Bug.comments reply names its members by bug id) mostly come once; the table stops
-  // taking them once it is full.
+  // The name shared with earlier members of that name: a small cache, as the members of
+  // one kind of struct come with the same few names over and over. Names seen once (a
+  // Bug.comments reply names its members by bug id) just take a slot over.
   MemberName shared_name(const std::string& text) {
-    const auto found = names_.find(std::string_view(text));
-    if (found != names_.end()) return found->second;
-    MemberName name(text);
-    if (names_.size() < kSharedNames) names_.emplace(std::string_view(name.str()), name);
-    return name;
+    const size_t n = text.size();
+    const size_t slot = n == 0 ? 0
+                               : (n * 31 + static_cast<unsigned char>(text[0]) * 7 +
+                                  static_cast<unsigned char>(text[n - 1])) % kNameSlots;
+    MemberName& cached = names_[slot];
+    if (cached.size() == n && std::memcmp(cached.c_str(), text.data(), n) == 0) return cached;
+    cached = MemberName(text);
+    return cached;
   }
 
   void start(const char* name) {
@@ -501,7 +502,7 @@ private:
       default:
         break;
     }
-    if (!frame.value) scratch_.clear();
+    if (scratch_.valid()) scratch_.clear();
   }
 
   void text(const char* s, size_t n) {
@@ -540,8 +541,8 @@ private:
   std::string text_;                // character data of the innermost scalar, reused
   std::string* target_ = nullptr;   // the string a <string> element appends to, if kept
   XmlRpcValue scratch_;             // where dropped scalars are checked
-  static constexpr size_t kSharedNames = 4096;
-  std::unordered_map<std::string_view, MemberName> names_;  // keys view the names' texts
+  static constexpr size_t kNameSlots = 61;
+  MemberName names_[kNameSlots];
   int nesting_ = 0;
   bool fault_ = false;
   bool failed_ = false;
