@@ -163,7 +163,15 @@ XmlRpcValue& XmlRpcStruct::operator[](const std::string& name) {
 
 XmlRpcValue& XmlRpcStruct::append(std::string name) { return append(MemberName(std::move(name))); }
 
-void XmlRpcStruct::shrinkToFit() { members_.shrink_to_fit(); }
+void XmlRpcStruct::shrinkToFit() {
+  // By hand: std::vector::shrink_to_fit swallows a failed allocation, and running out of
+  // memory must be reported like anywhere else.
+  if (members_.capacity() == members_.size()) return;
+  std::vector<Member> fitted;
+  fitted.reserve(members_.size());
+  for (Member& member : members_) fitted.push_back(std::move(member));  // moves cannot throw
+  members_.swap(fitted);
+}
 
 XmlRpcValue& XmlRpcStruct::append(const MemberName& name) {
   // Room for a typical reply struct at once rather than growing through 1, 2, 4, 8 and 16;

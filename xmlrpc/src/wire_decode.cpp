@@ -216,6 +216,16 @@ bool decode_base64(const std::string& text, XmlRpcValue& out) {
   return true;
 }
 
+// By hand: std::vector::shrink_to_fit swallows a failed allocation, and running out of memory
+// must be reported like anywhere else.
+void shrink_to_fit(XmlRpcValue::ValueArray& elements) {
+  if (elements.capacity() == elements.size()) return;
+  XmlRpcValue::ValueArray fitted;
+  fitted.reserve(elements.size());
+  for (XmlRpcValue& element : elements) fitted.push_back(std::move(element));  // cannot throw
+  elements.swap(fitted);
+}
+
 }  // namespace
 
 class ResponseStream::Decoder {
@@ -483,7 +493,7 @@ private:
       case Tag::Array:
         --nesting_;
         if (frame.children != 1) fail("array without data");
-        if (frame.value) frame.value->asArray().shrink_to_fit();
+        if (frame.value) shrink_to_fit(frame.value->asArray());
         break;
       case Tag::Member:
         if (frame.children != 2) fail("member without name or value");
