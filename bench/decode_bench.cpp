@@ -5,6 +5,8 @@
 //
 // `decode_bench --expat-seconds FILE...` instead prints, as JSON, the CPU seconds expat alone
 // needs for those files in pieces (best of three): the floor beside a listing's CPU time.
+// `decode_bench --once ours|filtered|expat FILE` decodes the file once in run_once(), for
+// counting its instructions with callgrind.
 #include "wire_decode.h"
 
 #include <XmlRpc/XmlRpcFilter.h>
@@ -37,22 +39,33 @@ std::string read_file(const char* path) {
 
 size_t heap_in_use() { return mallinfo2().uordblks; }
 
+XmlRpc::XmlRpcFilter listing_filter() {
+  using Step = XmlRpc::XmlRpcFilter::Step;
+  XmlRpc::XmlRpcFilter filter;
+  filter.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"),
+               Step::element(0), Step::member("text")});
+  return filter;
+}
+
+bool decode_pieces(const std::string& bytes, const XmlRpc::XmlRpcFilter* filter,
+                   XmlRpc::XmlRpcValue& result, std::string& error) {
+  XmlRpc::detail::ResponseStream stream(result, filter);
+  for (size_t at = 0; at < bytes.size(); at += kPiece) {
+    const size_t n = bytes.size() - at < kPiece ? bytes.size() - at : kPiece;
+    stream.feed(bytes.data() + at, n);
+  }
+  return stream.finish(error);
+}
+
 void decode_streamed(benchmark::State& state, const XmlRpc::XmlRpcFilter* filter) {
   size_t value_bytes = 0;
   for (auto _ : state) {
     const size_t before = heap_in_use();
     XmlRpc::XmlRpcValue result;
-    {
-      XmlRpc::detail::ResponseStream stream(result, filter);
-      for (size_t at = 0; at < reply().size(); at += kPiece) {
-        const size_t n = reply().size() - at < kPiece ? reply().size() - at : kPiece;
-        stream.feed(reply().data() + at, n);
-      }
-      std::string error;
-      if (!stream.finish(error)) {
-        state.SkipWithError(error.c_str());
-        return;
-      }
+    std::string error;
+    if (!decode_pieces(reply(), filter, result, error)) {
+      state.SkipWithError(error.c_str());
+      return;
     }
     value_bytes = heap_in_use() - before;
     benchmark::DoNotOptimize(result);
@@ -64,10 +77,7 @@ void decode_streamed(benchmark::State& state, const XmlRpc::XmlRpcFilter* filter
 void DecodeOurs(benchmark::State& state) { decode_streamed(state, nullptr); }
 
 void DecodeOursListingFilter(benchmark::State& state) {
-  using Step = XmlRpc::XmlRpcFilter::Step;
-  XmlRpc::XmlRpcFilter filter;
-  filter.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"),
-               Step::element(0), Step::member("text")});
+  const XmlRpc::XmlRpcFilter filter = listing_filter();
   decode_streamed(state, &filter);
 }
 
@@ -130,10 +140,23 @@ int expat_seconds(int count, char** paths) {
   return 0;
 }
 
+// One decode (the value freed with it), named so that callgrind can count it alone.
+__attribute__((noinline)) bool run_once(const std::string& kind, const std::string& bytes,
+                                        const XmlRpc::XmlRpcFilter& filter) {
+  if (kind == "expat") return expat_alone(bytes, kPiece);
+  XmlRpc::XmlRpcValue result;
+  std::string error;
+  return decode_pieces(bytes, kind == "filtered" ? &filter : nullptr, result, error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--expat-seconds") return expat_seconds(argc - 2, argv + 2);
+  if (argc == 4 && std::string(argv[1]) == "--once") {
+    const XmlRpc::XmlRpcFilter filter = listing_filter();
+    return run_once(argv[2], read_file(argv[3]), filter) ? 0 : 1;
+  }
   const char* path = std::getenv("BENCH_REPLY");
   if (path == nullptr) {
     std::fprintf(stderr, "set BENCH_REPLY to a reply file\n");

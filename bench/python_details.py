@@ -4,11 +4,10 @@ Bugzilla.version, Bug.get, Bug.comments, Bug.fields) made with python's xmlrpc.c
 building the same record. Prints JSON with its CPU time and peak memory."""
 import argparse
 import json
-import resource
 import time
 import xmlrpc.client
 
-from python_listing import current_rss_kib
+from python_listing import current_rss_kib, peak_rss_kib, reset_peak_rss
 
 FIELDS = [("resolution", "resolution"), ("product", "product"), ("component", "component"),
           ("priority", "priority"), ("severity", "bug_severity"), ("alias", "alias"),
@@ -21,6 +20,7 @@ def main():
     parser.add_argument("--url", required=True)
     parser.add_argument("--id", required=True)
     args = parser.parse_args()
+    reset_peak_rss()
     baseline_kib = current_rss_kib()
     started_cpu = time.process_time()
     started = time.perf_counter()
@@ -41,7 +41,7 @@ def main():
         "wall_seconds": time.perf_counter() - started,
         "cpu_seconds": time.process_time() - started_cpu,
         "baseline_rss_kib": baseline_kib,
-        "peak_rss_kib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss,
+        "peak_rss_kib": peak_rss_kib(),
     }))
 
 
