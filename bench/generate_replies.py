@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes Bugzilla-shaped XML-RPC replies at scale (User.login, Bug.search, Bug.comments)
 for the listing benchmarks: one folder per bug count, each reply as the exact response body
-a Bugzilla 5.0 server sends (one line, UTF-8, typed strings, dateTime.iso8601)."""
+a Bugzilla 5.0 server sends (one line, UTF-8, typed strings, dateTime.iso8601). For the
+details benchmarks, folders details-<comments> hold the replies GetIssueDetails asks for
+(Bugzilla.version, Bug.get, Bug.comments, Bug.fields) about one bug with that many comments."""
 import argparse
 import os
 import random
@@ -45,12 +47,12 @@ def bug(rng, bug_id):
     }
 
 
-def comments(rng, bug_id, first_comment_id):
+def comments(rng, bug_id, first_comment_id, count=3):
     return [{
         "id": first_comment_id + n, "bug_id": bug_id, "count": n, "is_private": False,
         "creator": "alice@example.com", "time": when(rng), "creation_time": when(rng),
         "tags": [], "text": sentence(rng, 300),
-    } for n in range(3)]
+    } for n in range(count)]
 
 
 def reply(value):
@@ -73,11 +75,41 @@ def write(folder, count):
             out.write(body)
 
 
+FIELD_NAMES = ["resolution", "product", "component", "priority", "bug_severity", "alias",
+               "assigned_to", "delta_ts", "creation_ts"]
+
+
+def write_details(folder, comment_count):
+    rng = random.Random(comment_count)
+    os.makedirs(folder, exist_ok=True)
+    the_bug = bug(rng, 4242)
+    files = {
+        "User.login.xml": reply({"id": 2, "token": "2-benchmarkTk"}),
+        "Bugzilla.version.xml": reply({"version": "5.0.6"}),
+        "Bug.get.xml": reply({"bugs": [the_bug], "faults": []}),
+        "Bug.comments.xml": reply({"bugs": {"4242": {"comments": comments(
+            rng, 4242, 0, comment_count)}}, "comments": {}}),
+        "Bug.fields.xml": reply({"fields": [{
+            "id": n, "name": name, "display_name": name.replace("_", " ").title(), "type": 2,
+            "is_custom": False, "is_mandatory": False, "is_on_bug_entry": False,
+            "visibility_values": [], "values": []}
+            for n, name in enumerate(FIELD_NAMES)]}),
+    }
+    for name, body in files.items():
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(body)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
     parser.add_argument("--sizes", default="1000,10000,50000")
+    parser.add_argument("--comments", default="", help="comment counts of details replies")
     args = parser.parse_args()
+    for count in (int(c) for c in args.comments.split(",") if c):
+        folder = os.path.join(args.out, "details-%d" % count)
+        if not os.path.exists(os.path.join(folder, "Bug.fields.xml")):
+            write_details(folder, count)
     for size in (int(s) for s in args.sizes.split(",")):
         folder = os.path.join(args.out, str(size))
         if not os.path.exists(os.path.join(folder, "Bug.comments.xml")):

@@ -1,5 +1,6 @@
-// One GetIssueList through the exported function, in a process of its own so that its peak
-// memory and CPU time are the listing's. Prints one JSON line.
+// One GetIssueList (or, given "details ID", one GetIssueDetails) through the exported
+// function, in a process of its own so that its peak memory and CPU time are the call's.
+// Prints one JSON line.
 #include "issue_plugin_api.h"
 
 #include <dlfcn.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -21,10 +23,28 @@ double cpu_seconds() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The peak resident size of this process image (VmHWM). Not getrusage's ru_maxrss: Linux
+// carries that over from the parent that started us, so a large parent would show as ours.
 long peak_rss_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+  long peak = 0;
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status != nullptr) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "VmHWM: %ld", &peak) == 1) break;
+    }
+    std::fclose(status);
+  }
+  return peak;
+}
+
+// Starts the peak afresh from the resident size now, so that start-up does not count.
+void reset_peak_rss() {
+  std::FILE* clear = std::fopen("/proc/self/clear_refs", "w");
+  if (clear != nullptr) {
+    std::fputs("5", clear);
+    std::fclose(clear);
+  }
 }
 
 // The resident size now. The baseline must be this, not the peak so far: start-up (loading
@@ -52,8 +72,9 @@ Fn symbol(void* handle, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT\n");
+  const bool details = argc == 6 && std::string(argv[4]) == "details";
+  if (argc != 4 && !details) {
+    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT [details ISSUE_ID]\n");
     return 2;
   }
   const std::string data_dir = argv[2];
@@ -71,6 +92,9 @@ int main(int argc, char** argv) {
   auto initialize = symbol<InitializeFn>(plugin, "Initialize");
   auto get_issue_list = symbol<GetIssueListFn>(plugin, "GetIssueList");
   auto free_issue_list = symbol<FreeIssueListFn>(plugin, "FreeIssueList");
+  auto get_issue_details = symbol<GetIssueDetailsFn>(plugin, "GetIssueDetails");
+  auto free_issue = symbol<FreeIssueFn>(plugin, "FreeIssue");
+  auto free_fields = symbol<FreeCustomFieldsListFn>(plugin, "FreeCustomFieldsList");
   auto free_string = symbol<FreeStringFn>(plugin, "FreeString");
   auto uninitialize = symbol<UninitializeFn>(plugin, "Uninitialize");
 
@@ -81,25 +105,39 @@ int main(int argc, char** argv) {
   char connection[] = "bench";
   RequestContext context{login, password, connection};
 
+  reset_peak_rss();
   const long baseline_kib = current_rss_kib();
   const double cpu_before = cpu_seconds();
   const auto started = std::chrono::steady_clock::now();
   IssueRecord** issues = nullptr;
+  IssueRecord* issue = nullptr;
+  CustomFieldRecord** fields = nullptr;
   int32_t count = 0;
   int32_t flag = 0;
-  const int32_t code = get_issue_list(&context, "Assigned To Me", &issues, &count, &flag, &error);
+  const int32_t code =
+      details ? get_issue_details(&context, argv[5], &issue, &fields, &count, &error)
+              : get_issue_list(&context, "Assigned To Me", &issues, &count, &flag, &error);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double cpu = cpu_seconds() - cpu_before;
   const long peak_kib = peak_rss_kib();
   if (code != 0) {
-    std::fprintf(stderr, "GetIssueList failed: %d %s\n", code, error ? error : "");
+    std::fprintf(stderr, "%s failed: %d %s\n", details ? "GetIssueDetails" : "GetIssueList",
+                 code, error ? error : "");
     free_string(error);
     return 1;
   }
-  free_issue_list(issues, static_cast<uint32_t>(count));
+  // A details call reports its one record, with the length of its description.
+  const int records = details ? 1 : count;
+  const size_t description = details && issue->description ? std::strlen(issue->description) : 0;
+  if (details) {
+    free_issue(issue);
+    free_fields(fields, static_cast<uint32_t>(count));
+  } else {
+    free_issue_list(issues, static_cast<uint32_t>(count));
+  }
   uninitialize();
-  std::printf("{\"records\": %d, \"wall_seconds\": %.6f, \"cpu_seconds\": %.6f, "
-              "\"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
-              count, wall, cpu, baseline_kib, peak_kib);
+  std::printf("{\"records\": %d, \"description_bytes\": %zu, \"wall_seconds\": %.6f, "
+              "\"cpu_seconds\": %.6f, \"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
+              records, description, wall, cpu, baseline_kib, peak_kib);
   return 0;
 }

@@ -13,8 +13,15 @@ namespace {
 
 const detail::HttpSettings kDefaults;
 
-// Replies this large are rare; keeping their buffer for the next call would hold memory.
-constexpr size_t kKeptBodyCapacity = size_t{16} << 20;
+// The body goes to the decoder as it arrives; the decoder refusing it stops the transfer.
+class DecodingSink final : public detail::BodySink {
+public:
+  explicit DecodingSink(detail::ResponseStream& stream) : stream_(stream) {}
+  bool write(const char* data, size_t size) override { return stream_.feed(data, size); }
+
+private:
+  detail::ResponseStream& stream_;
+};
 
 }  // namespace
 
@@ -27,7 +34,8 @@ struct XmlRpcClient::Impl {
   detail::Endpoint endpoint;
   TransportFailure failure;
   std::unique_ptr<detail::HttpTransport> transport;  // opened on the first call
-  detail::HttpReply reply;                           // reused, so is its body buffer
+  detail::HttpReply reply;
+  const XmlRpcFilter* reply_filter = nullptr;        // not the copy's: see setReplyFilter
 
   Impl(std::string host_text, int port_number, std::string path)
       : host(std::move(host_text)), port(port_number), uri(std::move(path)),
@@ -49,16 +57,19 @@ int XmlRpcClient::Impl::execute(const char* method, const XmlRpcValue& params,
   const std::string cookies =
       detail::cookie_header_from_file(cookie_file, endpoint.host, endpoint.path, endpoint.https);
   if (!transport) transport = std::make_unique<detail::HttpTransport>();
-  if (reply.body.capacity() > kKeptBodyCapacity) std::string().swap(reply.body);
 
-  const int code = transport->post(endpoint.url, body, cookies, settings, reply, failure);
+  detail::ResponseStream stream(result, reply_filter);
+  DecodingSink sink(stream);
+  const int code = transport->post(endpoint.url, body, cookies, settings, reply, sink, failure);
   // Cookies count even on a reply that is otherwise unusable: the server did set them.
   detail::store_response_cookies(cookie_file, endpoint.host, endpoint.path, reply.set_cookies);
-  if (code != kExchangeCompleted) return code;
-
   std::string error;
   bool fault = false;
-  if (!detail::decode_response(reply.body.data(), reply.body.size(), result, error, &fault)) {
+  if (code != kExchangeCompleted && !reply.body_refused) {
+    result.clear();  // what arrived before the failure
+    return code;
+  }
+  if (!stream.finish(error, &fault)) {
     return fail(kReceiveFailed, "HTTP status " + std::to_string(reply.status) +
                                     ", the reply is not an XML-RPC response: " + error);
   }
@@ -99,6 +110,8 @@ void XmlRpcClient::setMaxResponseBytes(size_t bytes) {
 void XmlRpcClient::setCaFile(const std::string& path) { impl_->settings.ca_file = path; }
 
 void XmlRpcClient::setVerifyTls(bool verify) { impl_->settings.verify_tls = verify; }
+
+void XmlRpcClient::setReplyFilter(const XmlRpcFilter* filter) { impl_->reply_filter = filter; }
 
 int XmlRpcClient::execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
   impl_->failure = TransportFailure();

@@ -4,6 +4,7 @@
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -44,7 +45,7 @@ struct XmlRpcStruct::Index {
   // Records `position`; a later member of the same name takes the slot over, so lookups
   // find the last one.
   void insert(const std::vector<Member>& members, uint32_t position) {
-    const std::string& name = members[position].first;
+    const std::string& name = members[position].first.str();
     const uint32_t hash = hashName(name);
     const size_t mask = slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -72,6 +73,28 @@ struct XmlRpcStruct::Index {
     }
   }
 };
+
+struct MemberName::Shared {
+  std::atomic<size_t> references{1};
+  const std::string text;
+  explicit Shared(std::string name) : text(std::move(name)) {}
+};
+
+MemberName::MemberName(std::string text)
+    : shared_(text.empty() ? nullptr : new Shared(std::move(text))) {}
+
+MemberName::MemberName(const MemberName& other) noexcept : shared_(other.shared_) {
+  if (shared_) shared_->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+MemberName::~MemberName() {
+  if (shared_ && shared_->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete shared_;
+}
+
+const std::string& MemberName::str() const noexcept {
+  static const std::string empty;
+  return shared_ ? shared_->text : empty;
+}
 
 XmlRpcStruct::XmlRpcStruct() = default;
 
@@ -138,8 +161,23 @@ XmlRpcValue& XmlRpcStruct::operator[](const std::string& name) {
   return append(name);
 }
 
-XmlRpcValue& XmlRpcStruct::append(std::string name) {
-  members_.emplace_back(std::move(name), XmlRpcValue());
+XmlRpcValue& XmlRpcStruct::append(std::string name) { return append(MemberName(std::move(name))); }
+
+void XmlRpcStruct::shrinkToFit() {
+  // By hand: std::vector::shrink_to_fit swallows a failed allocation, and running out of
+  // memory must be reported like anywhere else.
+  if (members_.capacity() == members_.size()) return;
+  std::vector<Member> fitted;
+  fitted.reserve(members_.size());
+  for (Member& member : members_) fitted.push_back(std::move(member));  // moves cannot throw
+  members_.swap(fitted);
+}
+
+XmlRpcValue& XmlRpcStruct::append(const MemberName& name) {
+  // Room for a typical reply struct at once rather than growing through 1, 2, 4, 8 and 16;
+  // the decoder gives back what is left over.
+  if (members_.capacity() == 0) members_.reserve(kLinearScanLimit);
+  members_.emplace_back(name, XmlRpcValue());
   if (index_) {
     // Keep the table in step while it has room; otherwise drop it for a lazy rebuild.
     if (index_->hasRoomForOneMore() && members_.size() <= UINT32_MAX) {

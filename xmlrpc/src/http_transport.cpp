@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 
 namespace XmlRpc {
@@ -20,7 +21,10 @@ void init_curl_once() {
 struct TransferState {
   CURL* handle = nullptr;
   HttpReply* reply = nullptr;
+  BodySink* sink = nullptr;
   size_t limit = 0;
+  size_t received = 0;        // body bytes handed to the sink
+  std::exception_ptr thrown;  // from the sink, raised again after the transfer
   bool too_large = false;
   bool connected = false;    // the connection (with TLS) stood and the request began
   bool got_response = false;  // at least one header line arrived
@@ -44,23 +48,19 @@ bool starts_with_no_case(const char* text, size_t size, const char* prefix) {
 size_t on_body(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<TransferState*>(user);
   const size_t n = size * count;
-  std::string& body = state->reply->body;
-  if (n > state->limit - body.size()) {
-    state->too_large = true;  // abandon now rather than buffer without bound
+  if (n > state->limit - state->received) {
+    state->too_large = true;  // abandon now rather than read without bound
     return 0;
   }
+  state->received += n;
   try {
-    if (body.empty()) {
-      curl_off_t announced = -1;
-      if (curl_easy_getinfo(state->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
-              CURLE_OK &&
-          announced > 0 && static_cast<uint64_t>(announced) <= state->limit) {
-        body.reserve(static_cast<size_t>(announced));
-      }
+    if (!state->sink->write(data, n)) {
+      state->reply->body_refused = true;
+      return 0;
     }
-    body.append(data, n);
   } catch (...) {
-    return 0;  // out of memory: no exception may cross libcurl
+    state->thrown = std::current_exception();  // no exception may cross libcurl
+    return 0;
   }
   return n;
 }
@@ -122,7 +122,7 @@ HttpTransport::~HttpTransport() {
 
 int HttpTransport::post(const std::string& url, const std::string& body,
                         const std::string& cookie_header, const HttpSettings& settings,
-                        HttpReply& reply, TransportFailure& failure) {
+                        HttpReply& reply, BodySink& sink, TransportFailure& failure) {
   init_curl_once();
   if (!handle_) {
     handle_ = curl_easy_init();
@@ -145,11 +145,12 @@ int HttpTransport::post(const std::string& url, const std::string& body,
 
   reply.status = 0;
   reply.content_type.clear();
-  reply.body.clear();
   reply.set_cookies.clear();
+  reply.body_refused = false;
   TransferState state;
   state.handle = curl;
   state.reply = &reply;
+  state.sink = &sink;
   state.limit = settings.max_response_bytes;
   state.idle_limit = std::chrono::seconds(settings.idle_timeout_seconds);
   char error_text[CURL_ERROR_SIZE] = {0};
@@ -199,6 +200,7 @@ int HttpTransport::post(const std::string& url, const std::string& body,
   curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &uploaded);
   // The buffer lives on this stack frame only.
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+  if (state.thrown) std::rethrow_exception(state.thrown);
 
   failure.http_status = reply.status;
   failure.content_type = reply.content_type;

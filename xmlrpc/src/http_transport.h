@@ -21,8 +21,19 @@ struct HttpSettings {
 struct HttpReply {
   long status = 0;
   std::string content_type;
-  std::string body;                      // decompressed
   std::vector<std::string> set_cookies;  // Set-Cookie values of the final response
+  bool body_refused = false;             // the body sink refused it and the transfer stopped
+};
+
+// Takes the body as it arrives, decompressed, piece by piece; the transport keeps none of it.
+class BodySink {
+public:
+  // False refuses the body: the transfer stops. An exception stops it too and is raised
+  // again from post() once libcurl has returned.
+  virtual bool write(const char* data, size_t size) = 0;
+
+protected:
+  ~BodySink() = default;
 };
 
 class HttpTransport {
@@ -32,12 +43,15 @@ public:
   HttpTransport(const HttpTransport&) = delete;
   HttpTransport& operator=(const HttpTransport&) = delete;
 
-  // POSTs `body` as text/xml, with `cookie_header` as the Cookie header unless empty.
-  // kExchangeCompleted when a whole reply arrived, whatever its status; otherwise
-  // kConnectFailed (no connection or TLS handshake), kSendFailed (the request did not get out)
-  // or kReceiveFailed (cut, stalled, too large), with the cause in `failure`.
+  // POSTs `body` as text/xml, with `cookie_header` as the Cookie header unless empty, and
+  // hands the reply's body to `sink` as it arrives. kExchangeCompleted when a whole reply
+  // arrived, whatever its status; otherwise kConnectFailed (no connection or TLS handshake),
+  // kSendFailed (the request did not get out) or kReceiveFailed (cut, stalled, too large,
+  // refused by the sink), with the cause in `failure`. The size limit counts every byte the
+  // sink is given.
   int post(const std::string& url, const std::string& body, const std::string& cookie_header,
-           const HttpSettings& settings, HttpReply& reply, TransportFailure& failure);
+           const HttpSettings& settings, HttpReply& reply, BodySink& sink,
+           TransportFailure& failure);
 
 private:
   void* handle_ = nullptr;   // CURL*, created on first use

@@ -1,19 +1,31 @@
 #include "utf8_text.h"
 
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace XmlRpc {
 namespace detail {
 
 namespace {
 
-constexpr uint32_t kReplacement = 0xFFFD;
 const char kReplacementUtf8[] = "\xEF\xBF\xBD";
 
 bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
 
-// The length of a character reference at p ("&#11;", "&#x0B;") naming a character XML
-// forbids; 0 for anything else.
-size_t forbidden_reference_length(const unsigned char* p, const unsigned char* end) noexcept {
-  if (end - p < 4 || p[0] != '&' || p[1] != '#') return 0;
+// A character reference at p ("&#11;", "&#x0B;"): `length` is its length when it names a
+// character XML forbids, else 0; `decided` is false when the text ends before that is known.
+struct ReferenceCheck {
+  bool decided;
+  size_t length;
+};
+
+ReferenceCheck check_reference(const unsigned char* p, const unsigned char* end) noexcept {
+  if (end - p < 2) return {false, 0};
+  if (p[1] != '#') return {true, 0};
+  if (end - p < 3) return {false, 0};
   const bool hex = p[2] == 'x';
   const unsigned char* q = p + (hex ? 3 : 2);
   uint32_t code_point = 0;
@@ -28,7 +40,7 @@ size_t forbidden_reference_length(const unsigned char* p, const unsigned char* e
     } else if (hex && *q >= 'A' && *q <= 'F') {
       digit = *q - 'A' + 10;
     } else {
-      return 0;
+      return {true, 0};
     }
     code_point = code_point * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
     if (code_point > 0x10FFFF) {
@@ -36,9 +48,90 @@ size_t forbidden_reference_length(const unsigned char* p, const unsigned char* e
       code_point = 0x110000;  // stays out of range without overflowing
     }
   }
-  if (q == end || digits == 0 || (!too_large && is_xml_char(code_point))) return 0;
-  return static_cast<size_t>(q + 1 - p);
+  if (q == end) return {false, 0};
+  if (digits == 0 || (!too_large && is_xml_char(code_point))) return {true, 0};
+  return {true, static_cast<size_t>(q + 1 - p)};
 }
+
+// Where a scan for unusable text stopped: at the end, at `length` unusable bytes, or at a
+// sequence the text ends too early to judge.
+struct ScanStop {
+  enum Kind { End, Unusable, Undecided };
+  const unsigned char* at;
+  Kind kind;
+  size_t length;
+};
+
+// True when none of the eight bytes needs a closer look: all printable ASCII, no '&'.
+inline bool plain_word(uint64_t w) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const uint64_t below_space = (w - kOnes * 0x20) & ~w;  // high bit set for a byte < 0x20
+  const uint64_t ampersands = w ^ (kOnes * '&');
+  const uint64_t is_ampersand = (ampersands - kOnes) & ~ampersands;
+  return ((w | below_space | is_ampersand) & kHighs) == 0;
+}
+
+ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last) noexcept {
+  while (p < end) {
+    // Most of a reply is markup and ASCII text: skip it sixteen bytes or a word at a time.
+#if defined(__SSE2__)
+    while (end - p >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      // Signed, bytes from 0x80 up compare below 0x20 too.
+      const __m128i odd = _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)),
+                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+      if (_mm_movemask_epi8(odd) != 0) break;
+      p += 16;
+    }
+#endif
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if (!plain_word(word)) break;
+      p += 8;
+    }
+    if (p == end) break;
+    const unsigned char byte = *p;
+    if (byte >= 0x20 && byte < 0x80) {
+      if (byte == '&') {
+        const ReferenceCheck reference = check_reference(p, end);
+        if (!reference.decided && !last) return {p, ScanStop::Undecided, 0};
+        if (reference.length > 0) return {p, ScanStop::Unusable, reference.length};
+      }
+      ++p;
+      continue;
+    }
+    if (byte < 0x20) {
+      if (byte != '\t' && byte != '\n' && byte != '\r') return {p, ScanStop::Unusable, 1};
+      ++p;
+      continue;
+    }
+    // The common two- and three-byte forms, none of which XML forbids; the rest goes the
+    // long way.
+    if (byte >= 0xC2 && byte <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+      p += 2;
+      continue;
+    }
+    if (((byte >= 0xE1 && byte <= 0xEC) || byte == 0xEE) && end - p >= 3 &&
+        (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+      p += 3;
+      continue;
+    }
+    const Utf8Step step = next_utf8(p, end);
+    const size_t length = static_cast<size_t>(step.length);
+    if (!step.valid && !last && length >= static_cast<size_t>(end - p)) {
+      return {p, ScanStop::Undecided, 0};
+    }
+    if (!step.valid || !is_xml_char(step.code_point)) return {p, ScanStop::Unusable, length};
+    p += length;
+  }
+  return {end, ScanStop::End, 0};
+}
+
+// Longer undecided tails are passed on as they are: only a reference padded with hundreds of
+// zeros gets there, and holding it would make each piece rescan it.
+constexpr size_t kLongestHeldTail = 64;
 
 }  // namespace
 
@@ -153,48 +246,53 @@ void append_xml_text(std::string& out, const char* data, size_t size) {
   }
 }
 
-bool is_clean_xml_text(const char* data, size_t size) noexcept {
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  const unsigned char* const end = p + size;
-  while (p < end) {
-    const unsigned char byte = *p;
-    if (byte >= 0x20 && byte < 0x80) {
-      if (byte == '&' && forbidden_reference_length(p, end) > 0) return false;
-      ++p;
-      continue;
-    }
-    if (byte < 0x20) {
-      if (byte != '\t' && byte != '\n' && byte != '\r') return false;
-      ++p;
-      continue;
-    }
-    const Utf8Step step = next_utf8(p, end);
-    if (!step.valid || !is_xml_char(step.code_point)) return false;
-    p += step.length;
+void XmlTextRepair::repair(const char* data, size_t size, bool last, const char*& out,
+                           size_t& out_size) {
+  if (!held_.empty()) {
+    joined_.assign(held_);
+    joined_.append(data, size);
+    held_.clear();
+    data = joined_.data();
+    size = joined_.size();
   }
-  return true;
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const unsigned char* end = p + size;
+  const unsigned char* run = p;  // the start of the bytes not yet copied or passed on
+  bool changed = false;
+  while (p < end) {
+    const ScanStop stop = scan_usable(p, end, last);
+    p = stop.at;
+    if (stop.kind == ScanStop::End) break;
+    if (stop.kind == ScanStop::Undecided) {
+      if (static_cast<size_t>(end - p) <= kLongestHeldTail) {
+        held_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
+        end = p;
+      } else {
+        p = end;  // see kLongestHeldTail
+      }
+      break;
+    }
+    if (!changed) repaired_.clear();
+    changed = true;
+    repaired_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+    repaired_ += kReplacementUtf8;
+    p += stop.length;
+    run = p;
+  }
+  if (!changed) {
+    out = reinterpret_cast<const char*>(run);
+    out_size = static_cast<size_t>(end - run);
+    return;
+  }
+  repaired_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(end - run));
+  out = repaired_.data();
+  out_size = repaired_.size();
 }
 
 std::string replace_unusable_xml_text(const char* data, size_t size) {
+  XmlTextRepair repair;
   std::string out;
-  out.reserve(size + 16);
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  const unsigned char* const end = p + size;
-  while (p < end) {
-    const size_t reference = *p == '&' ? forbidden_reference_length(p, end) : 0;
-    if (reference > 0) {
-      append_utf8(out, kReplacement);
-      p += reference;
-      continue;
-    }
-    const Utf8Step step = next_utf8(p, end);
-    if (step.valid && is_xml_char(step.code_point)) {
-      out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(step.length));
-    } else {
-      append_utf8(out, kReplacement);
-    }
-    p += step.length;
-  }
+  repair.feed(data, size, true, [&out](const char* piece, size_t n) { out.append(piece, n); });
   return out;
 }
 

@@ -36,12 +36,31 @@ uint32_t windows1252_to_unicode(unsigned char byte) noexcept;
 // carriage return as &#13; (a literal one would become a line feed on the server's side).
 void append_xml_text(std::string& out, const char* data, size_t size);
 
-// True when the bytes are well-formed UTF-8 holding only characters XML allows, and no
-// character reference (&#1; or &#x1;) names one it forbids.
-bool is_clean_xml_text(const char* data, size_t size) noexcept;
+// Repairs a reply as it arrives, piece by piece: each ill-formed UTF-8 subpart, each
+// character XML forbids and each character reference to such a character becomes U+FFFD.
+// A sequence or reference cut by a piece's end is held back until the next piece decides it,
+// so the result does not depend on where the pieces were cut. Clean pieces pass uncopied.
+class XmlTextRepair {
+public:
+  // Passes the repaired bytes on as sink(data, size), in one call or none. `last`: no more
+  // bytes follow, so nothing is held back.
+  template <class Sink>
+  void feed(const char* data, size_t size, bool last, Sink&& sink) {
+    const char* out = nullptr;
+    size_t out_size = 0;
+    repair(data, size, last, out, out_size);
+    if (out_size > 0) sink(out, out_size);
+  }
 
-// A copy in which each ill-formed UTF-8 subpart, each character XML forbids and each
-// character reference to such a character is U+FFFD.
+private:
+  void repair(const char* data, size_t size, bool last, const char*& out, size_t& out_size);
+
+  std::string held_;     // an undecided tail of the previous piece
+  std::string joined_;   // the held tail with the next piece behind it
+  std::string repaired_;
+};
+
+// A whole text repaired at once.
 std::string replace_unusable_xml_text(const char* data, size_t size);
 
 }  // namespace detail

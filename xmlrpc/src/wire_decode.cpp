@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace XmlRpc {
@@ -215,93 +216,159 @@ bool decode_base64(const std::string& text, XmlRpcValue& out) {
   return true;
 }
 
-class ResponseDecoder {
+// By hand: std::vector::shrink_to_fit swallows a failed allocation, and running out of memory
+// must be reported like anywhere else.
+void shrink_to_fit(XmlRpcValue::ValueArray& elements) {
+  if (elements.capacity() == elements.size()) return;
+  XmlRpcValue::ValueArray fitted;
+  fitted.reserve(elements.size());
+  for (XmlRpcValue& element : elements) fitted.push_back(std::move(element));  // cannot throw
+  elements.swap(fitted);
+}
+
+}  // namespace
+
+class ResponseStream::Decoder {
 public:
-  explicit ResponseDecoder(XmlRpcValue& result) : result_(result) { stack_.reserve(32); }
-
-  // False with a reason in `error`; `syntax_error` tells expat's refusals from ours.
-  bool parse(const char* data, size_t size, std::string& error, bool& syntax_error) {
-    // Freed on every path, an exception from building the error text included.
-    std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> owned(
-        XML_ParserCreate("UTF-8"), XML_ParserFree);  // the declared encoding cannot mislead it
-    XML_Parser parser = owned.get();
-    if (!parser) {
-      error = "out of memory";
-      syntax_error = false;
-      return false;
-    }
-    parser_ = parser;
+  Decoder(XmlRpcValue& result, const XmlRpcFilter* filter)
+      : result_(result), filter_(filter ? filter->root() : nullptr),
+        parser_(XML_ParserCreate("UTF-8"), XML_ParserFree) {  // the declared encoding cannot mislead it
+    if (!parser_) throw std::bad_alloc();
+    XML_Parser parser = parser_.get();
     XML_SetUserData(parser, this);
-    XML_SetElementHandler(parser, &ResponseDecoder::on_start, &ResponseDecoder::on_end);
-    XML_SetCharacterDataHandler(parser, &ResponseDecoder::on_text);
-    XML_SetStartDoctypeDeclHandler(parser, &ResponseDecoder::on_doctype);
-
-    bool ok = true;
-    do {
-      const size_t piece = size > (size_t{1} << 30) ? (size_t{1} << 30) : size;
-      const bool last = piece == size;
-      if (XML_Parse(parser, data, static_cast<int>(piece), last ? 1 : 0) != XML_STATUS_OK) {
-        ok = false;
-        break;
-      }
-      data += piece;
-      size -= piece;
-    } while (size > 0);
-
-    if (thrown_) std::rethrow_exception(thrown_);  // out of memory in a handler
-    syntax_error = !ok && failure_.empty();
-    if (!ok) {
-      error = failure_.empty() ? XML_ErrorString(XML_GetErrorCode(parser)) : failure_;
-      error += " (line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
-               std::to_string(XML_GetCurrentColumnNumber(parser)) + ")";
-    }
-    return ok;
+    XML_SetElementHandler(parser, &Decoder::on_start, &Decoder::on_end);
+    XML_SetCharacterDataHandler(parser, &Decoder::on_text);
+    XML_SetStartDoctypeDeclHandler(parser, &Decoder::on_doctype);
+    stack_.reserve(32);
   }
 
+  bool feed(const char* data, size_t size, bool last) {
+    if (!failed_) {
+      repair_.feed(data, size, last,
+                   [this](const char* piece, size_t n) { parse(piece, n, false); });
+    }
+    if (!failed_ && last) parse(nullptr, 0, true);
+    return !failed_;
+  }
+
+  const std::string& error() const { return error_; }
+  void clear_result() noexcept { result_.clear(); }
   bool is_fault() const { return fault_; }
 
 private:
   struct Frame {
     Tag tag;
     uint32_t children;    // child elements seen so far
-    XmlRpcValue* value;   // the value this element fills, where it fills one
+    XmlRpcValue* value;   // the value this element fills; null when it is dropped
+    const XmlRpcFilter::Node* keep;  // what to keep below; null: all of it
   };
+
+  void parse(const char* data, size_t size, bool last) {
+    XML_Parser parser = parser_.get();
+    do {
+      const size_t piece = size > (size_t{1} << 30) ? (size_t{1} << 30) : size;
+      const bool final_piece = last && piece == size;
+      const XML_Status status =
+          XML_Parse(parser, data, static_cast<int>(piece), final_piece ? 1 : 0);
+      if (thrown_) std::rethrow_exception(thrown_);  // out of memory in a handler
+      if (status != XML_STATUS_OK) {
+        failed_ = true;
+        error_ = failure_.empty() ? XML_ErrorString(XML_GetErrorCode(parser)) : failure_;
+        error_ += " (line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
+                  std::to_string(XML_GetCurrentColumnNumber(parser)) + ")";
+        return;
+      }
+      data += piece;
+      size -= piece;
+    } while (size > 0);
+  }
 
   void fail(const char* reason) {
     if (!failure_.empty()) return;
     failure_ = reason;
-    XML_StopParser(parser_, XML_FALSE);
+    XML_StopParser(parser_.get(), XML_FALSE);
   }
 
   // No exception may unwind through expat's C frames (the parser would leak): it is kept,
-  // the parser stopped, and the exception raised again once the parser is freed.
+  // the parser stopped, and the exception raised again once expat has returned.
   template <typename Action>
   static void guarded(void* self, Action action) {
-    auto* decoder = static_cast<ResponseDecoder*>(self);
+    auto* decoder = static_cast<Decoder*>(self);
     if (decoder->thrown_) return;
     try {
       action(*decoder);
     } catch (...) {
       decoder->thrown_ = std::current_exception();
-      XML_StopParser(decoder->parser_, XML_FALSE);
+      XML_StopParser(decoder->parser_.get(), XML_FALSE);
     }
   }
 
   static void XMLCALL on_doctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
                                  int) {
     // No DTD means no entity declarations, hence no entity expansion attacks.
-    guarded(self, [](ResponseDecoder& d) { d.fail("a DOCTYPE is not allowed"); });
+    guarded(self, [](Decoder& d) { d.fail("a DOCTYPE is not allowed"); });
   }
 
   static void XMLCALL on_start(void* self, const XML_Char* name, const XML_Char**) {
-    guarded(self, [name](ResponseDecoder& d) { d.start(name); });
+    guarded(self, [name](Decoder& d) { d.start(name); });
   }
   static void XMLCALL on_end(void* self, const XML_Char*) {
-    guarded(self, [](ResponseDecoder& d) { d.end(); });
+    guarded(self, [](Decoder& d) { d.end(); });
   }
   static void XMLCALL on_text(void* self, const XML_Char* text, int length) {
     const size_t size = static_cast<size_t>(length);
-    guarded(self, [text, size](ResponseDecoder& d) { d.text(text, size); });
+    guarded(self, [text, size](Decoder& d) { d.text(text, size); });
+  }
+
+  // What to keep below a node: null (everything) once a path ends there.
+  static const XmlRpcFilter::Node* below(const XmlRpcFilter::Node* node) {
+    return node && !node->whole ? node : nullptr;
+  }
+
+  // The next element of an array that `parent` fills, as the filter has it.
+  void add_element(const Frame& parent, XmlRpcValue*& value, const XmlRpcFilter::Node*& keep) {
+    keep = nullptr;
+    if (!parent.value) return;
+    const XmlRpcFilter::Node* filter = parent.keep;
+    if (!filter || !filter->filtersArrays()) {
+      value = &parent.value->asArray().emplace_back();
+      return;
+    }
+    const int index = static_cast<int>(parent.children);
+    if (const XmlRpcFilter::Node* node = filter->element(index)) {
+      value = &parent.value->asArray().emplace_back();
+      keep = below(node);
+    } else if (index < filter->last_element) {
+      parent.value->asArray().emplace_back();  // holds the position of a later kept one
+    }
+  }
+
+  // The member `name` of the struct that `owner` fills, as the filter has it.
+  void add_member(const Frame& owner, Frame& member) {
+    member.value = nullptr;
+    member.keep = nullptr;
+    if (!owner.value) return;
+    const XmlRpcFilter::Node* filter = owner.keep;
+    if (filter && filter->filtersStructs()) {
+      const XmlRpcFilter::Node* node = filter->member(text_.data(), text_.size());
+      if (!node) return;
+      member.keep = below(node);
+    }
+    member.value = &owner.value->asStruct().append(shared_name(text_));
+  }
+
+  // The name shared with earlier members of that name: a small cache, as the members of
+  // one kind of struct come with the same few names over and over. Names seen once (a
+  // Bug.comments reply names its members by bug id) just take a slot over.
+  MemberName shared_name(const std::string& text) {
+    const size_t n = text.size();
+    const size_t slot = n == 0 ? 0
+                               : (n * 31 + static_cast<unsigned char>(text[0]) * 7 +
+                                  static_cast<unsigned char>(text[n - 1])) % kNameSlots;
+    MemberName& cached = names_[slot];
+    if (cached.size() == n && std::memcmp(cached.c_str(), text.data(), n) == 0) return cached;
+    cached = MemberName(text);
+    return cached;
   }
 
   void start(const char* name) {
@@ -309,12 +376,13 @@ private:
     const Tag tag = classify(name);
     if (stack_.empty()) {
       if (tag != Tag::MethodResponse) return fail("the document is not a methodResponse");
-      stack_.push_back({tag, 0, nullptr});
+      stack_.push_back({tag, 0, nullptr, nullptr});
       return;
     }
 
     Frame& parent = stack_.back();
     XmlRpcValue* value = nullptr;
+    const XmlRpcFilter::Node* keep = nullptr;
     bool allowed = false;
     switch (parent.tag) {
       case Tag::MethodResponse:
@@ -328,6 +396,7 @@ private:
       case Tag::Fault:
         allowed = tag == Tag::Value && parent.children == 0;
         value = &result_;
+        keep = parent.tag == Tag::Param ? filter_ : nullptr;  // a fault is kept whole
         break;
       case Tag::Struct:
         allowed = tag == Tag::Member;
@@ -337,19 +406,22 @@ private:
         allowed = (tag == Tag::Name && parent.children == 0) ||
                   (tag == Tag::Value && parent.children == 1);
         value = parent.value;
+        keep = parent.keep;
         break;
       case Tag::Array:
         allowed = tag == Tag::Data && parent.children == 0;
         value = parent.value;
+        keep = parent.keep;
         break;
       case Tag::Data:
         allowed = tag == Tag::Value;
-        if (allowed) value = &parent.value->asArray().emplace_back();
+        if (allowed) add_element(parent, value, keep);
         break;
       case Tag::Value:
         // Only blank text may stand beside a typed child.
         allowed = parent.children == 0 && is_type_tag(tag) && is_blank(text_.data(), text_.size());
         value = parent.value;
+        keep = parent.keep;
         break;
       default:
         break;  // scalars, names and nil hold no elements
@@ -369,58 +441,59 @@ private:
         text_.clear();
         break;
       case Tag::String:
-        target_ = &value->asString();
+        target_ = value ? &value->asString() : nullptr;
         break;
       case Tag::Struct:
         if (++nesting_ > kMaxNesting) return fail("nesting deeper than 64 levels");
-        value->asStruct();
+        if (value) value->asStruct();
         break;
       case Tag::Array:
         if (++nesting_ > kMaxNesting) return fail("nesting deeper than 64 levels");
-        value->asArray();
+        if (value) value->asArray();
         break;
       default:
         break;
     }
-    stack_.push_back({tag, 0, value});
+    stack_.push_back({tag, 0, value, keep});
   }
 
   void end() {
     if (!failure_.empty()) return;
     const Frame frame = stack_.back();
     stack_.pop_back();
+    // A dropped scalar is still checked; it is decoded into a scratch value.
+    XmlRpcValue& value = frame.value ? *frame.value : scratch_;
     switch (frame.tag) {
       case Tag::Value:
-        if (frame.children == 0) frame.value->asString().assign(text_);  // untyped: text
+        if (frame.children == 0 && frame.value) frame.value->asString().assign(text_);  // untyped: text
         break;
       case Tag::Int:
       case Tag::I8:
-        if (!decode_integer(text_, *frame.value)) fail("bad integer");
+        if (!decode_integer(text_, value)) fail("bad integer");
         break;
       case Tag::Boolean:
-        if (!decode_boolean(text_, *frame.value)) fail("bad boolean");
+        if (!decode_boolean(text_, value)) fail("bad boolean");
         break;
       case Tag::Double:
-        if (!decode_double(text_, *frame.value)) fail("bad double");
+        if (!decode_double(text_, value)) fail("bad double");
         break;
       case Tag::DateTime:
-        if (!decode_date_time(text_, *frame.value)) fail("bad dateTime.iso8601");
+        if (!decode_date_time(text_, value)) fail("bad dateTime.iso8601");
         break;
       case Tag::Base64:
-        if (!decode_base64(text_, *frame.value)) fail("bad base64");
+        if (!decode_base64(text_, value)) fail("bad base64");
         break;
-      case Tag::Name: {
-        Frame& member = stack_.back();
-        XmlRpcValue* owner = stack_[stack_.size() - 2].value;
-        member.value = &owner->asStruct().append(std::string(text_));
+      case Tag::Name:
+        add_member(stack_[stack_.size() - 2], stack_.back());
         break;
-      }
       case Tag::Struct:
         --nesting_;
+        if (frame.value) frame.value->asStruct().shrinkToFit();  // no room kept for more
         break;
       case Tag::Array:
         --nesting_;
         if (frame.children != 1) fail("array without data");
+        if (frame.value) shrink_to_fit(frame.value->asArray());
         break;
       case Tag::Member:
         if (frame.children != 2) fail("member without name or value");
@@ -439,6 +512,7 @@ private:
       default:
         break;
     }
+    if (scratch_.valid()) scratch_.clear();
   }
 
   void text(const char* s, size_t n) {
@@ -446,7 +520,7 @@ private:
     const Frame& top = stack_.back();
     switch (top.tag) {
       case Tag::String:
-        target_->append(s, n);
+        if (target_) target_->append(s, n);
         return;
       case Tag::Value:
         if (top.children == 0) {
@@ -470,43 +544,51 @@ private:
   }
 
   XmlRpcValue& result_;
-  XML_Parser parser_ = nullptr;
+  const XmlRpcFilter::Node* filter_;
+  std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser_;
+  XmlTextRepair repair_;
   std::vector<Frame> stack_;
   std::string text_;                // character data of the innermost scalar, reused
-  std::string* target_ = nullptr;   // the string a <string> element appends to
+  std::string* target_ = nullptr;   // the string a <string> element appends to, if kept
+  XmlRpcValue scratch_;             // where dropped scalars are checked
+  static constexpr size_t kNameSlots = 61;
+  MemberName names_[kNameSlots];
   int nesting_ = 0;
   bool fault_ = false;
-  std::string failure_;
+  bool failed_ = false;
+  std::string failure_;             // our own reason, when we stopped expat
+  std::string error_;
   std::exception_ptr thrown_;
 };
 
-bool decode_once(const char* data, size_t size, XmlRpcValue& result, std::string& error,
-                 bool* is_fault, bool& syntax_error) {
+ResponseStream::ResponseStream(XmlRpcValue& result, const XmlRpcFilter* filter) {
   result.clear();
-  ResponseDecoder decoder(result);
-  if (!decoder.parse(data, size, error, syntax_error)) {
-    result.clear();
+  decoder_ = std::make_unique<Decoder>(result, filter);
+}
+
+ResponseStream::~ResponseStream() = default;
+
+bool ResponseStream::feed(const char* data, size_t size) {
+  return decoder_->feed(data, size, false);
+}
+
+bool ResponseStream::finish(std::string& error, bool* is_fault) {
+  if (is_fault) *is_fault = false;
+  error.clear();
+  if (!decoder_->feed(nullptr, 0, true)) {
+    error = decoder_->error();
+    decoder_->clear_result();
     return false;
   }
-  if (is_fault) *is_fault = decoder.is_fault();
+  if (is_fault) *is_fault = decoder_->is_fault();
   return true;
 }
 
-}  // namespace
-
 bool decode_response(const char* data, size_t size, XmlRpcValue& result, std::string& error,
-                     bool* is_fault) {
-  if (is_fault) *is_fault = false;
-  error.clear();
-  bool syntax_error = false;
-  if (decode_once(data, size, result, error, is_fault, syntax_error)) return true;
-  // Servers put control characters (and stray Latin-1) into comment texts. Expat refuses
-  // them; repair a copy and try once more rather than lose the whole reply. Clean bodies
-  // never pay for the copy.
-  if (!syntax_error || is_clean_xml_text(data, size)) return false;
-  const std::string repaired = replace_unusable_xml_text(data, size);
-  error.clear();
-  return decode_once(repaired.data(), repaired.size(), result, error, is_fault, syntax_error);
+                     bool* is_fault, const XmlRpcFilter* filter) {
+  ResponseStream stream(result, filter);
+  stream.feed(data, size);
+  return stream.finish(error, is_fault);
 }
 
 }  // namespace detail

@@ -355,6 +355,32 @@ TEST_F(RawServerTest, FailureDetailsNameTheCause) {
       << big.lastFailure().detail;
 }
 
+// The limit counts the body as it arrives (inflated): a body of exactly the limit is read,
+// one of a byte more abandoned, whether announced, chunked or compressed.
+TEST_F(RawServerTest, ABodyOfExactlyTheLimitIsAccepted) {
+  const struct {
+    const char* path;
+    size_t body_bytes;
+  } bodies[] = {{"/huge", 2 << 20}, {"/huge_chunked", 2 << 20}, {"/gzip_bomb", 8 << 20}};
+  for (const auto& body : bodies) {
+    for (const size_t over : {size_t{0}, size_t{1}}) {
+      XmlRpcClient client("127.0.0.1", server_->port(), body.path);
+      client.setMaxResponseBytes(body.body_bytes - over);
+      XmlRpcValue result;
+      const int code = client.execute("m", XmlRpcValue(), result);
+      if (over == 0) {
+        ASSERT_EQ(code, 0) << body.path << ": " << client.lastFailure().detail;
+        EXPECT_EQ(result.getType(), XmlRpcValue::TypeString) << body.path;
+      } else {
+        EXPECT_EQ(code, 204) << body.path;
+        EXPECT_NE(client.lastFailure().detail.find("larger than"), std::string::npos)
+            << body.path << ": " << client.lastFailure().detail;
+        EXPECT_FALSE(result.valid()) << body.path;
+      }
+    }
+  }
+}
+
 TEST_F(RawServerTest, ARequestCutOffWhileSendingIs203) {
   XmlRpcClient client("127.0.0.1", server_->port(), "/reset");
   client.setIdleTimeout(5);

@@ -4,6 +4,7 @@
 #include "wire_encode.h"
 #include "test_helpers.h"
 
+#include <XmlRpc/XmlRpcFilter.h>
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <expat.h>
@@ -304,6 +305,98 @@ TEST(WireDecode, DeclaredEncodingDoesNotOverrideUtf8) {
 // ---------------------------------------------------------------------------------------------
 // Encoding
 
+// A body fed to the stream in two pieces cut at every byte decodes as it does whole.
+TEST(WireDecode, PiecesCutAnywhereDecodeAsTheWholeBody) {
+  const std::string body =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><methodResponse><params><param><value><struct>"
+      "<member><name>t\xC3\xA9xt</name><value><string>a &amp; b\x07 caf\xE9 \xE2\x82\xAC"
+      "&#1;&#x41;</string></value></member><member><name>n</name><value><array><data>"
+      "<value><int>-7</int></value><value><double>1.5</double></value><value>plain</value>"
+      "<value><dateTime.iso8601>20260102T03:04:05</dateTime.iso8601></value>"
+      "<value><base64>AQID</base64></value></data></array></value></member>"
+      "</struct></value></param></params></methodResponse>";
+  XmlRpcValue whole;
+  ASSERT_TRUE(decode(body, whole));
+  for (size_t cut = 0; cut <= body.size(); ++cut) {
+    XmlRpcValue result;
+    ResponseStream stream(result);
+    stream.feed(body.data(), cut);
+    stream.feed(body.data() + cut, body.size() - cut);
+    std::string error;
+    ASSERT_TRUE(stream.finish(error)) << "cut at " << cut << ": " << error;
+    EXPECT_EQ(result, whole) << "cut at " << cut;
+  }
+  // A refusal is known as soon as its byte arrives; what follows is not read.
+  XmlRpcValue result;
+  ResponseStream stream(result);
+  EXPECT_FALSE(stream.feed("<methodResponse><oops>", 22));
+  EXPECT_FALSE(stream.feed(body.data(), body.size()));
+  std::string error;
+  EXPECT_FALSE(stream.finish(error));
+  EXPECT_NE(error.find("unexpected element"), std::string::npos) << error;
+  EXPECT_FALSE(result.valid());
+}
+
+TEST(WireDecode, AFilterKeepsOnlyWhatItsPathsName) {
+  using Step = XmlRpc::XmlRpcFilter::Step;
+  const std::string comment = "<struct><member><name>id</name><value><int>1</int></value></member>"
+                              "<member><name>text</name><value><string>%</string></value></member>"
+                              "</struct>";
+  auto comments = [&](const char* first, const char* second) {
+    std::string a = comment, b = comment;
+    a.replace(a.find('%'), 1, first);
+    b.replace(b.find('%'), 1, second);
+    return "<value><struct><member><name>comments</name><value><array><data><value>" + a +
+           "</value><value>" + b + "</value></data></array></value></member></struct></value>";
+  };
+  const std::string body = response_with(
+      "<value><struct><member><name>bugs</name><value><struct>"
+      "<member><name>7</name>" + comments("seven", "later") + "</member>"
+      "<member><name>8</name>" + comments("eight", "later") + "</member>"
+      "<member><name>9</name><value><string>not a struct</string></value></member>"
+      "</struct></value></member>"
+      "<member><name>comments</name><value><struct></struct></value></member>"
+      "</struct></value>");
+
+  XmlRpc::XmlRpcFilter first_texts;
+  first_texts.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"),
+                    Step::element(0), Step::member("text")});
+  XmlRpcValue kept;
+  std::string error;
+  ASSERT_TRUE(decode_response(body.data(), body.size(), kept, error, nullptr, &first_texts))
+      << error;
+  XmlRpcValue expected;
+  expected["bugs"]["7"]["comments"][0]["text"] = "seven";
+  expected["bugs"]["8"]["comments"][0]["text"] = "eight";
+  expected["bugs"]["9"] = "not a struct";  // the wrong kind is kept for the caller to see
+  EXPECT_EQ(kept, expected);
+
+  // Positions before a kept element hold invalid values; any-element keeps them all.
+  XmlRpc::XmlRpcFilter second_ids;
+  second_ids.keep({Step::member("bugs"), Step::member("8"), Step::member("comments"),
+                   Step::element(1), Step::member("id")});
+  ASSERT_TRUE(decode_response(body.data(), body.size(), kept, error, nullptr, &second_ids));
+  expected.clear();
+  expected["bugs"]["8"]["comments"][1]["id"] = 1;
+  EXPECT_EQ(kept, expected);
+  EXPECT_FALSE(kept["bugs"]["8"]["comments"][0].valid());
+
+  // What is dropped is still checked, and a fault is never filtered.
+  const std::string bad = response_with(
+      "<value><struct><member><name>other</name><value><int>x</int></value></member>"
+      "</struct></value>");
+  EXPECT_FALSE(decode_response(bad.data(), bad.size(), kept, error, nullptr, &first_texts));
+  EXPECT_NE(error.find("bad integer"), std::string::npos) << error;
+  const std::string fault =
+      "<methodResponse><fault><value><struct><member><name>faultCode</name><value><int>4</int>"
+      "</value></member><member><name>faultString</name><value>no</value></member></struct>"
+      "</value></fault></methodResponse>";
+  bool is_fault = false;
+  ASSERT_TRUE(decode_response(fault.data(), fault.size(), kept, error, &is_fault, &first_texts));
+  EXPECT_TRUE(is_fault);
+  EXPECT_EQ(kept["faultString"].stringValue(), "no");
+}
+
 TEST(WireEncode, ParametersFollowTheValueKind) {
   auto count_params = [](const XmlRpcValue& params) {
     const std::string xml = encode_request("Bug.get", params);
@@ -492,19 +585,33 @@ TEST(Utf8Text, StepsThroughWellAndIllFormedSequences) {
   }
 }
 
-TEST(Utf8Text, CleanCheckAndRepair) {
-  auto clean = [](const std::string& text) { return is_clean_xml_text(text.data(), text.size()); };
-  EXPECT_TRUE(clean("plain\t\r\n \xC3\xA9 \xF0\x9F\x98\x80"));
-  EXPECT_FALSE(clean("a\x01"));
-  EXPECT_FALSE(clean(std::string("a\0b", 3)));
-  EXPECT_FALSE(clean("\xEF\xBF\xBE"));
-  EXPECT_FALSE(clean("\xE9t\xE9"));
-  EXPECT_TRUE(clean("&#9;&#x41;&#65; &amp; &#;&#x; &#12"));
-  EXPECT_FALSE(clean("&#12;"));
-  EXPECT_FALSE(clean("&#x0B;"));
-  EXPECT_FALSE(clean("&#99999999999999;"));
-  const std::string broken = "a\x01" "b\xE2\x82" "c\xFF\xFE" "d\xC3\xA9";
-  EXPECT_EQ(replace_unusable_xml_text(broken.data(), broken.size()),
-            std::string("a") + kReplacement + "b" + kReplacement + "c" + kReplacement +
-                kReplacement + "d\xC3\xA9");
+TEST(Utf8Text, RepairIsTheSameWhereverThePiecesAreCut) {
+  auto repaired = [](const std::string& text) {
+    return replace_unusable_xml_text(text.data(), text.size());
+  };
+  const std::string r = kReplacement;
+  EXPECT_EQ(repaired("plain\t\r\n \xC3\xA9 \xF0\x9F\x98\x80 &amp; &#9;&#x41; &#;&#x; &#12"),
+            "plain\t\r\n \xC3\xA9 \xF0\x9F\x98\x80 &amp; &#9;&#x41; &#;&#x; &#12");
+  const std::string broken = "a\x01" "b\xE2\x82" "c\xFF\xFE" "d\xC3\xA9 \xEF\xBF\xBE" +
+                             std::string("\0", 1) + "&#12;&#x0B;&#99999999999999;e";
+  const std::string expected =
+      "a" + r + "b" + r + "c" + r + r + "d\xC3\xA9 " + r + r + r + r + r + "e";
+  EXPECT_EQ(repaired(broken), expected);
+
+  // Two pieces cut at every byte, and one byte at a time.
+  for (size_t cut = 0; cut <= broken.size(); ++cut) {
+    XmlTextRepair repair;
+    std::string out;
+    auto sink = [&out](const char* piece, size_t n) { out.append(piece, n); };
+    repair.feed(broken.data(), cut, false, sink);
+    repair.feed(broken.data() + cut, broken.size() - cut, false, sink);
+    repair.feed(nullptr, 0, true, sink);
+    EXPECT_EQ(out, expected) << "cut at " << cut;
+  }
+  XmlTextRepair repair;
+  std::string out;
+  auto sink = [&out](const char* piece, size_t n) { out.append(piece, n); };
+  for (const char c : broken) repair.feed(&c, 1, false, sink);
+  repair.feed(nullptr, 0, true, sink);
+  EXPECT_EQ(out, expected);
 }

@@ -10,6 +10,7 @@
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcException.h>
+#include <XmlRpc/XmlRpcFilter.h>
 
 #include <cstring>
 #include <memory>
@@ -18,9 +19,30 @@
 
 namespace bugzilla {
 
+using XmlRpc::XmlRpcFilter;
 using XmlRpc::XmlRpcValue;
 
 namespace {
+
+using Step = XmlRpcFilter::Step;
+
+// What the listing reads of the search reply: four members of each bug. The rest of a large
+// reply is dropped as it arrives.
+XmlRpcFilter search_reply_filter() {
+  XmlRpcFilter filter;
+  for (const char* member : {"id", "summary", "severity", "status"}) {
+    filter.keep({Step::member("bugs"), Step::anyElement(), Step::member(member)});
+  }
+  return filter;
+}
+
+// ... and of the comments reply: the text of each bug's first comment.
+XmlRpcFilter comments_reply_filter() {
+  XmlRpcFilter filter;
+  filter.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"),
+               Step::element(0), Step::member("text")});
+  return filter;
+}
 
 // {"product", the filter's user member if any, "token"} as the only parameter.
 XmlRpcValue search_parameters(const XmlRpcValue& connection, const char* login,
@@ -63,6 +85,9 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
   if (find_connection(text_or_empty(context.connection_name), connection, error_out) != 0) {
     return 1;
   }
+  // Declared before the client, which refers to them during its calls.
+  const XmlRpcFilter search_filter = search_reply_filter();
+  const XmlRpcFilter comments_filter = comments_reply_filter();
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
   const Authentication authentication = authentication_of(connection);
   // Every listing logs in afresh.
@@ -71,6 +96,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
   const char* caption = kCaptionBugSearch;  // the call whose reply is being read
   try {
     XmlRpcValue found;
+    client->setReplyFilter(&search_filter);
     int code = call_with_login(
         *client, context, "Bug.search", found,
         search_parameters(connection, text_or_empty(context.login), text_or_empty(filter)),
@@ -91,16 +117,17 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     for (int i = 0; i < count; ++i) {
       const XmlRpcValue& bug = reply_element(bugs, i);
       IssueRecord* issue = issues[static_cast<size_t>(i)];
-      issue->id = value_to_cstring(reply_member(bug, "id"));
-      issue->summary = value_to_cstring(reply_member(bug, "summary"));
-      issue->severity = value_to_cstring(reply_member(bug, "severity"));
-      issue->status = value_to_cstring(reply_member(bug, "status"));
+      issue->id = reply_cstring(reply_member(bug, "id"));
+      issue->summary = reply_cstring(reply_member(bug, "summary"));
+      issue->severity = reply_cstring(reply_member(bug, "severity"));
+      issue->status = reply_cstring(reply_member(bug, "status"));
       issue->flag1 = 1;
       issue->flag2 = 1;
     }
 
     caption = kCaptionGetComments;
     XmlRpcValue comments;
+    client->setReplyFilter(&comments_filter);
     code = call_with_login(*client, context, "Bug.comments", comments,
                            comments_parameters(bugs, count), authentication);
     if (call_failed(code, comments)) {
@@ -110,7 +137,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     const XmlRpcValue& comments_by_id = reply_member(comments, "bugs");
     for (int i = 0; i < count; ++i) {
       IssueRecord* issue = issues[static_cast<size_t>(i)];
-      issue->description = value_to_cstring(first_comment_text(comments_by_id, issue->id));
+      issue->description = reply_cstring(first_comment_text(comments_by_id, issue->id));
     }
 
     *issues_out = issues.release();

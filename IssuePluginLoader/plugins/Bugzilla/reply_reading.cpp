@@ -1,5 +1,7 @@
 #include "reply_reading.h"
 
+#include "records.h"
+
 #include <XmlRpc/XmlRpcException.h>
 
 namespace bugzilla {
@@ -58,6 +60,11 @@ std::string reply_text(const XmlRpcValue& value) {
   const std::string::size_type nul = text.find('\0');
   if (nul != std::string::npos) text.resize(nul);
   return text;
+}
+
+char* reply_cstring(const XmlRpcValue& value) {
+  if (value.getType() == XmlRpcValue::TypeString) return dup_cstring(value.stringValue().c_str());
+  return dup_cstring(value.toText().c_str());  // invalid, int, or the kind error
 }
 
 }  // namespace bugzilla

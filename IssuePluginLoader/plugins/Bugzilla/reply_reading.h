@@ -31,4 +31,8 @@ std::string reply_string(const XmlRpc::XmlRpcValue& value);
 // The value as value_to_cstring reads it (invalid, string or int), cut at the first NUL.
 std::string reply_text(const XmlRpc::XmlRpcValue& value);
 
+// The same in a new text for a record (array new, exactly its length plus one), copied once
+// from the reply.
+char* reply_cstring(const XmlRpc::XmlRpcValue& value);
+
 }  // namespace bugzilla

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <XmlRpc/XmlRpcExport.h>
+#include <XmlRpc/XmlRpcFilter.h>
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <cstddef>
@@ -31,7 +32,8 @@ public:
   // `host` is a bare host name or address (plain http) or starts with "http://" or
   // "https://". Port 0 means the scheme's default. `uri` is the path of the service.
   XmlRpcClient(const char* host, int port, const char* uri);
-  // A copy keeps host, port, uri, cookie file and settings; it opens its own connection.
+  // A copy keeps host, port, uri, cookie file and settings (not the reply filter); it opens
+  // its own connection.
   XmlRpcClient(const XmlRpcClient& other);
   XmlRpcClient& operator=(const XmlRpcClient&) = delete;
   ~XmlRpcClient();
@@ -53,6 +55,10 @@ public:
   void setCaFile(const std::string& path);
   // Certificate and host name checks are on by default; false turns both off.
   void setVerifyTls(bool verify);
+  // What the following calls' results keep of their replies (see XmlRpcFilter); null keeps
+  // everything. The filter must outlive those calls. Unlike the settings above, a copy of
+  // the client does not take it over: a copy made for another call reads its whole reply.
+  void setReplyFilter(const XmlRpcFilter* filter);
 
   // One call. An array `params` gives one parameter per element, another valid value one
   // parameter, an invalid value none. `result` receives the response value, or for a fault

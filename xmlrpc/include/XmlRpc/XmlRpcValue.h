@@ -155,11 +155,49 @@ private:
   } value_{};
 };
 
+// A struct member's name. Copies share one immutable text, so a name that a reply repeats in
+// every struct (each comment of a Bug.comments reply has the same nine) is stored once.
+// It reads as a const std::string.
+class XMLRPC_API MemberName {
+public:
+  MemberName() noexcept = default;  // the empty name
+  MemberName(std::string text);
+  MemberName(const char* text) : MemberName(std::string(text ? text : "")) {}
+  MemberName(const MemberName& other) noexcept;
+  MemberName(MemberName&& other) noexcept : shared_(other.shared_) { other.shared_ = nullptr; }
+  MemberName& operator=(MemberName other) noexcept {
+    std::swap(shared_, other.shared_);
+    return *this;
+  }
+  ~MemberName();
+
+  const std::string& str() const noexcept;
+  operator const std::string&() const noexcept { return str(); }
+  const char* c_str() const noexcept { return str().c_str(); }
+  size_t size() const noexcept { return str().size(); }
+  bool empty() const noexcept { return str().empty(); }
+
+  friend bool operator==(const MemberName& a, const MemberName& b) noexcept {
+    return a.shared_ == b.shared_ || a.str() == b.str();
+  }
+  friend bool operator==(const MemberName& a, const std::string& b) noexcept { return a.str() == b; }
+  friend bool operator==(const std::string& a, const MemberName& b) noexcept { return a == b.str(); }
+  friend bool operator==(const MemberName& a, const char* b) noexcept { return a.str() == b; }
+  friend bool operator!=(const MemberName& a, const MemberName& b) noexcept { return !(a == b); }
+  friend bool operator!=(const MemberName& a, const std::string& b) noexcept { return !(a == b); }
+  friend bool operator!=(const MemberName& a, const char* b) noexcept { return !(a == b); }
+
+private:
+  struct Shared;
+  Shared* shared_ = nullptr;
+};
+
 // Struct members in the order they were added, with hashed lookup for large structs
-// (a Bug.comments reply has one member per bug).
+// (a Bug.comments reply has one member per bug); small structs are scanned and carry no
+// table.
 class XMLRPC_API XmlRpcStruct {
 public:
-  using Member = std::pair<std::string, XmlRpcValue>;
+  using Member = std::pair<MemberName, XmlRpcValue>;
   using const_iterator = std::vector<Member>::const_iterator;
   using iterator = std::vector<Member>::iterator;
 
@@ -186,7 +224,11 @@ public:
   // Adds a member without looking for an existing one of the same name (the decoder's
   // fast path; a later duplicate name wins on lookup, as it would by replacement).
   XmlRpcValue& append(std::string name);
+  XmlRpcValue& append(const char* name) { return append(std::string(name ? name : "")); }
+  XmlRpcValue& append(const MemberName& name);  // shares the name's text
   bool remove(const std::string& name);
+  // Gives back spare room once no more members are coming (the decoder, at a struct's end).
+  void shrinkToFit();
 
 private:
   struct Index;
