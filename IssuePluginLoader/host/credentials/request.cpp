@@ -1,0 +1,14 @@
+#include "credentials/request.h"
+
+namespace host {
+
+Request::Request(const Options& options)
+    : login_(options.user.value_or("")),
+      password_(obtain_password(options.password_file, login_)),
+      connection_(options.connection.value_or("")) {
+  context_.login = login_.data();
+  context_.password = password_.text().data();
+  context_.connection_name = connection_.data();
+}
+
+}  // namespace host
