@@ -5,29 +5,28 @@
 #include "doctor/doctor_calls.h"
 #include "doctor/doctor_network.h"
 #include "doctor/doctor_report.h"
-#include "doctor/doctor_settings.h"
 #include "output/output.h"
 #include "plugin/plugin_outputs.h"
 
+// The plug-in's own connection reading, client set-up and sign-in.
+#include "connections.h"
+#include "plugin_state.h"
+#include "records.h"
+#include "server_calls.h"
+
+#include <XmlRpc/AsciiCase.h>
+
 #include <algorithm>
-#include <cctype>
+#include <memory>
 #include <optional>
 
 namespace host {
 
 namespace {
 
-constexpr int kDefaultConnectTimeout = 15;  // the client's own default
 constexpr const char* kStepNames[] = {"connections file", "connection name", "host resolves",
                                       "TCP port",         "TLS",             "XML-RPC service",
                                       "login",            "product"};
-
-bool same_ignoring_case(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
 
 class Doctor {
 public:
@@ -96,23 +95,34 @@ private:
                                        "</name> to the file"
                                  : "use one of " + known + " (names match exactly, letter case too)");
     }
-    std::string problem;
-    if (!read_connection_settings(file_, name_, settings_, problem)) {
+    // The plug-in's own reading and client, with a cookie file of doctor's own.
+    bugzilla::PluginState& state = bugzilla::plugin_state();
+    state.connections_file_path = file_;
+    state.cookie_file_path = cookies_.path();
+    char* message = nullptr;
+    const int found = bugzilla::find_connection(name_.c_str(), connection_, &message);
+    const std::string problem = message != nullptr ? message : "";
+    bugzilla::free_string(message);
+    if (found != 0) {
       return fail("connection name", problem, "check that the file is readable by this user");
     }
-    endpoint_ = endpoint_of(settings_);
-    return pass("connection name", "\"" + name_ + "\": " + endpoint_.url + ", product \"" +
-                                       settings_.product + "\"");
+    client_ = bugzilla::prepare_client(connection_);
+    const XmlRpc::XmlRpcValue* product = connection_.find("product");
+    product_ = product != nullptr ? product->toText() : "";
+    const XmlRpc::Endpoint& endpoint = client_->endpoint();
+    return pass("connection name", "\"" + name_ + "\": " +
+                                       (endpoint.valid ? endpoint.url : client_->host()) +
+                                       ", product \"" + product_ + "\"");
   }
 
   bool host_resolves() {
-    if (endpoint_.host.empty()) {
+    if (!endpoint().valid) {
       return fail("host resolves", "<server_url> names no host",
                   "set <server_url> to the Bugzilla server, e.g. https://bugzilla.example.com");
     }
     std::string problem;
-    if (!resolve_host(endpoint_.host, endpoint_.port, addresses_, problem)) {
-      return fail("host resolves", "\"" + endpoint_.host + "\" does not resolve: " + problem,
+    if (!resolve_host(endpoint().host, endpoint().port, addresses_, problem)) {
+      return fail("host resolves", "\"" + endpoint().host + "\" does not resolve: " + problem,
                   "check the host name in <server_url> (no path or spaces) and this machine's "
                   "name service (DNS, /etc/hosts)");
     }
@@ -120,31 +130,27 @@ private:
     for (const auto& address : addresses_) {
       if (list.find(address.text) == std::string::npos) list += (list.empty() ? "" : ", ") + address.text;
     }
-    return pass("host resolves", endpoint_.host + " resolves to " + list);
+    return pass("host resolves", endpoint().host + " resolves to " + list);
   }
 
   bool tcp_port() {
-    const int timeout = std::max(1, settings_.connect_timeout_seconds.value_or(kDefaultConnectTimeout));
+    const int timeout = std::max(1, client_->connectTimeout());
     std::string reached, problem;
     if (!connect_tcp(addresses_, timeout, reached, problem)) {
       return fail("TCP port",
-                  "port " + std::to_string(endpoint_.port) + " of " + endpoint_.host +
+                  "port " + std::to_string(endpoint().port) + " of " + endpoint().host +
                       " does not accept connections: " + problem,
                   "check <port> (absent or 0 means 80 for http, 443 for https) and that the web "
                   "server runs and is reachable from here (firewall, proxy)");
     }
-    return pass("TCP port", reached + " port " + std::to_string(endpoint_.port) +
+    return pass("TCP port", reached + " port " + std::to_string(endpoint().port) +
                                 " accepts connections");
   }
 
-  void make_client() {
-    client_.emplace(settings_.server_url.c_str(), settings_.port, settings_.uri.c_str());
-    configure_client(*client_, settings_, cookies_.path());
-  }
+  const XmlRpc::Endpoint& endpoint() const { return client_->endpoint(); }
 
   bool tls() {
-    make_client();
-    if (!endpoint_.https) {
+    if (!endpoint().https) {
       return pass("TLS", "plain http: nothing to verify", StepStatus::Skipped);
     }
     version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue());
@@ -155,19 +161,19 @@ private:
                   "bundle; check that <server_url> names the host the certificate is for; if "
                   "this port serves plain http, write http:// in <server_url>");
     }
-    if (!settings_.verify_tls) {
+    if (!client_->verifiesTls()) {
       return pass("TLS", "connected, but certificate verification is switched off",
                   StepStatus::Warning,
                   "remove <verify_tls>false</verify_tls> (set <ca_file> instead) so that the "
                   "password goes only to the real server");
     }
-    return pass("TLS", "the certificate of " + endpoint_.host + " verifies");
+    return pass("TLS", "the certificate of " + endpoint().host + " verifies");
   }
 
   bool xmlrpc_service() {
     if (!version_) version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue());
     const CallResult& call = *version_;
-    const std::string& url = endpoint_.url;
+    const std::string& url = endpoint().url;
     if (call.succeeded()) {
       const std::string version = call.member_text("version");
       if (version.empty()) {
@@ -216,14 +222,13 @@ private:
       return fail("login", error.what(),
                   "give --password-file FILE or set BUGZILLA_PASSWORD, or run on a terminal");
     }
-    XmlRpc::XmlRpcValue params;
-    params["login"] = user;
-    params["password"] = password.text();
-    const CallResult call = call_method(*client_, "User.login", params);
-    params["password"] = "";
+    // The plug-in's own sign-in; its session (token) then serves the product check.
+    RequestContext context{const_cast<char*>(user.c_str()), password.text().data(),
+                           const_cast<char*>(name_.c_str())};
+    CallResult call;
+    call.code = bugzilla::login_user(*client_, context, call.reply);
     if (call.succeeded()) {
-      // Kept for the product check only; never shown.
-      token_ = Secret(call.member_text("token"));
+      token_ = Secret(bugzilla::plugin_state().session_token);
       logged_in_ = true;
       return pass("login", "logged in as " + user);
     }
@@ -247,7 +252,7 @@ private:
   }
 
   bool product() {
-    const std::string& product = settings_.product;
+    const std::string& product = product_;
     if (product.empty()) {
       return fail("product", "the connection names no product",
                   "add <product>NAME</product> to the connection: bug lists search that product");
@@ -270,7 +275,7 @@ private:
           text = name != nullptr ? name->toText() : "";
         } catch (const XmlRpc::XmlRpcException&) {
         }
-        if (text == product || same_ignoring_case(text, product)) {
+        if (text == product || XmlRpc::equalsIgnoringAsciiCase(text, product)) {
           return pass("product", "product \"" + text + "\" exists and is visible " + who);
         }
       }
@@ -319,11 +324,11 @@ private:
   std::string file_;
   DoctorReport report_;
   std::vector<std::string> names_;
-  ConnectionSettings settings_;
-  Endpoint endpoint_;
+  XmlRpc::XmlRpcValue connection_;
+  std::string product_;
   std::vector<ResolvedAddress> addresses_;
   ScratchCookieFile cookies_;
-  std::optional<XmlRpc::XmlRpcClient> client_;
+  std::unique_ptr<XmlRpc::XmlRpcClient> client_;
   std::optional<CallResult> version_;
   Secret token_;
   bool logged_in_ = false;
