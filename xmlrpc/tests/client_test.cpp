@@ -351,6 +351,19 @@ TEST_F(RawServerTest, FailureDetailsNameTheCause) {
       << big.lastFailure().detail;
 }
 
+// The limit is the largest reply kept: one of exactly that many bytes arrives, one byte more
+// is abandoned.
+TEST_F(RawServerTest, AReplyOfExactlyTheLimitIsKept) {
+  const size_t good_body_bytes = 139;  // the raw server's "/good" reply
+  for (const size_t limit : {good_body_bytes, good_body_bytes - 1}) {
+    XmlRpcClient client("127.0.0.1", server_->port(), "/good");
+    client.setMaxResponseBytes(limit);
+    XmlRpcValue result;
+    const int code = client.execute("m", XmlRpcValue(), result);
+    EXPECT_EQ(code, limit == good_body_bytes ? 0 : 204) << limit << ": " << client.lastFailure().detail;
+  }
+}
+
 TEST_F(RawServerTest, ARequestCutOffWhileSendingIs203) {
   XmlRpcClient client("127.0.0.1", server_->port(), "/reset");
   client.setIdleTimeout(5);
