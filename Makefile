@@ -6,7 +6,7 @@ BUILD ?= build
 SAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 
-.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo valgrind bench fuzz clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo valgrind package bench fuzz clean
 
 all: build
 
@@ -52,6 +52,12 @@ demo: build
 
 valgrind: build
 	testing/valgrind_host.sh $(BUILD)
+
+# The Debian package (bugzilla-issue-plugin_VERSION_ARCH.deb in $(BUILD)), checked by lintian.
+package: build
+	rm -f $(BUILD)/bugzilla-issue-plugin_*.deb
+	cd $(BUILD) && cpack
+	lintian --fail-on error $(BUILD)/bugzilla-issue-plugin_*.deb
 
 BENCH_BUILD ?= build-bench
 bench: deps

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libexpat1-dev
           libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
-          openssl valgrind time)
+          openssl valgrind time dpkg-dev lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

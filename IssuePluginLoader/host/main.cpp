@@ -5,15 +5,12 @@
 #include "credentials/password.h"
 #include "output/output.h"
 #include "plugin/plugin.h"
+#include "plugin_location.h"
 
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
-
-#ifndef DEFAULT_PLUGIN_PATH
-#define DEFAULT_PLUGIN_PATH "libBugzilla.so"
-#endif
 
 namespace {
 
@@ -40,7 +37,7 @@ std::string without_trailing_slash(std::string directory) {
 
 int run(int argc, char** argv) {
   host::CommandLine line =
-      host::read_command_line(std::vector<std::string>(argv + 1, argv + argc), DEFAULT_PLUGIN_PATH);
+      host::read_command_line(std::vector<std::string>(argv + 1, argv + argc), host::default_plugin_path());
   if (!line.run) {
     host::print_out(line.out);
     std::fputs(line.err.c_str(), stderr);

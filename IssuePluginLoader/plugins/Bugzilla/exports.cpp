@@ -24,7 +24,7 @@ const int32_t KOVAIP_APIVersion = ISSUE_PLUGIN_API_VERSION;
 const char KOVAIP_PluginProvider[] = "Bugzilla";
 const char KOVAIP_PluginNotes[] =
     "This plugin allows Velloran to process attachments for Bugzilla.";
-const char KOVAIP_PluginVersion[] = "1.0.0";
+const char KOVAIP_PluginVersion[] = BUGZILLA_PLUGIN_VERSION;  // the project version in CMake
 const char KOVAIP_PluginUUID[] = "5f0c2a9e-7d41-4b8a-9c3e-2e6d8b1f4a07";
 const char KOVAIP_PluginAuthors[] = "Quenmoor Software";
 

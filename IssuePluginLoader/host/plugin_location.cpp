@@ -1,0 +1,44 @@
+#include "plugin_location.h"
+
+#include <filesystem>
+#include <system_error>
+
+// The build-tree plug-in and the installed plug-in's path relative to the installed host's
+// directory both come from CMake, which knows the install layout of each platform.
+#ifndef DEFAULT_PLUGIN_PATH
+#define DEFAULT_PLUGIN_PATH "libBugzilla.so"
+#endif
+#ifndef INSTALLED_PLUGIN_RELATIVE_PATH
+#define INSTALLED_PLUGIN_RELATIVE_PATH ""
+#endif
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The directory of the running executable, symbolic links resolved; empty when unknown.
+// The one platform call of this file.
+fs::path executable_directory() {
+#if defined(__linux__)
+  std::error_code error;
+  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+  if (!error) return executable.parent_path();
+#endif
+  return {};
+}
+
+}  // namespace
+
+std::string default_plugin_path() {
+  const fs::path relative(INSTALLED_PLUGIN_RELATIVE_PATH);
+  const fs::path directory = executable_directory();
+  if (!relative.empty() && !directory.empty()) {
+    const fs::path installed = (directory / relative).lexically_normal();
+    std::error_code error;
+    if (fs::is_regular_file(installed, error)) return installed.string();
+  }
+  return DEFAULT_PLUGIN_PATH;
+}
+
+}  // namespace host
