@@ -150,6 +150,21 @@ def unknown_method(method):
     return BugzillaFault(-32601, "The requested method '%s' was not found." % method)
 
 
+def invalid_api_key():
+    return BugzillaFault(306, "The API key you specified is invalid. Please check that you typed "
+                              "it correctly.")
+
+
+def revoked_api_key():
+    return BugzillaFault(306, "The API key you specified has been revoked by the user that "
+                              "created it.")
+
+
+def not_a_search_parameter(name):
+    return BugzillaFault(53, "%s is not a valid parameter for the Bugzilla::Bug::match function."
+                         % name)
+
+
 # ---------------------------------------------------------------------------------------------
 # The tracker's data, loaded from the fixture.
 
@@ -186,6 +201,12 @@ class TrackerData:
                       "groups": set(user.get("groups", []))}
             self.users[record["id"]] = record
             self.users_by_login[record["login"].lower()] = record
+        # API key -> {"user", "revoked"}; keys are secrets: never printed.
+        self.api_keys = {}
+        for entry in fixture.get("api_keys", []):
+            self.api_keys[str(entry["key"])] = {
+                "user": self.users_by_login[entry["login"].lower()],
+                "revoked": bool(entry.get("revoked", False))}
         self.products = [dict(p) for p in fixture.get("products", [])]
         self.field_overrides = fixture.get("fields", {})
         self.bugs = {}
@@ -520,8 +541,17 @@ def parse_cookie_header(header):
 
 def version_lacks_get_bugs(version):
     """Bug.get_bugs was dropped in 5.0: absent when the version's first number is 5 or more."""
+    return version_is_5_or_later(version)
+
+
+def version_is_5_or_later(version):
     match = re.match(r"\s*(\d+)", version or "")
     return bool(match) and int(match.group(1)) >= 5
+
+
+API_KEY_MEMBERS = ("api_key", "Bugzilla_api_key")
+SETTING_CHOICES = {"api_keys": (True, False, "auto"),
+                   "bad_token": ("fault", "anonymous", "auto")}
 
 
 class Server:
@@ -531,8 +561,8 @@ class Server:
         self.lock = threading.RLock()
         self.fixture = fixture
         self.launch_settings = {"login_style": login_style, "version": version,
-                                "get_bugs": "auto", "chunked": False,
-                                "close_connections": False}
+                                "get_bugs": "auto", "api_keys": "auto", "bad_token": "auto",
+                                "chunked": False, "close_connections": False}
         self.reset()
 
     def reset(self):
@@ -558,6 +588,10 @@ class Server:
             elif name == "get_bugs":
                 if value not in (True, False, "auto"):
                     raise ValueError('get_bugs must be true, false or "auto"')
+            elif name in SETTING_CHOICES:
+                if value not in SETTING_CHOICES[name]:
+                    raise ValueError("%s must be one of %s" % (
+                        name, ", ".join(repr(c) for c in SETTING_CHOICES[name])))
             elif name in ("chunked", "close_connections"):
                 value = bool(value)
             else:
@@ -612,6 +646,26 @@ class Server:
         with self.lock:
             self.tokens.clear()
             self.login_cookies.clear()
+
+    def by_version(self, name):
+        """A setting that may be "auto": then 5.0 and later behave one way, older ones another."""
+        value = self.settings[name]
+        return version_is_5_or_later(self.settings["version"]) if value == "auto" else value
+
+    def api_keys_known(self):
+        return self.by_version("api_keys")
+
+    def bad_token_faults(self):
+        value = self.settings["bad_token"]
+        if value == "auto":
+            return version_is_5_or_later(self.settings["version"])
+        return value == "fault"
+
+    def redact(self, text):
+        """Log lines never show an API key, known or not."""
+        for key in self.data.api_keys:
+            text = text.replace(key, "[API key]")
+        return re.sub(r"((?:Bugzilla_)?api_key=)[^&\s'\"]*", r"\1[API key]", text)
 
     # --- Bugzilla calls ----------------------------------------------------------------------
 
@@ -678,9 +732,20 @@ class Call:
         if get_bugs is True or (get_bugs == "auto"
                                 and not version_lacks_get_bugs(self.settings["version"])):
             handlers["Bug.get_bugs"] = self.bug_get
+        if self.server.api_keys_known():
+            handlers["User.valid_login"] = self.user_valid_login
         return handlers
 
     def authenticate(self):
+        if self.server.api_keys_known() and self.method not in self.LOGIN_EXEMPT:
+            key = next((self.params[n] for n in API_KEY_MEMBERS if self.params.get(n)), None)
+            if key is not None:  # the key alone decides who calls
+                entry = self.data.api_keys.get(str(key))
+                if entry is None:
+                    raise invalid_api_key()
+                if entry["revoked"]:
+                    raise revoked_api_key()
+                return entry["user"]
         user = None
         if self.style in ("cookie", "both"):
             user = self.cookie_user()
@@ -688,7 +753,8 @@ class Call:
             token = self.params.get("token", "")
             if token not in ("", None):
                 token_user = self.data.users.get(self.server.tokens.get(str(token)))
-                if token_user is None and user is None:
+                # 5.x refuses a token it does not know; 4.4 runs the call anonymously.
+                if token_user is None and user is None and self.server.bad_token_faults():
                     raise bad_token()
                 user = token_user or user
         return user
@@ -734,6 +800,11 @@ class Call:
             result["token"] = token
         return result
 
+    def user_valid_login(self):
+        if "login" not in self.params:
+            raise param_required("login")
+        return self.user is not None and self.user["login"] == str(self.params["login"])
+
     def user_logout(self):
         token = str(self.params.get("token", ""))
         self.server.tokens.pop(token, None)
@@ -754,8 +825,11 @@ class Call:
         if self.legacy():
             for name in params:
                 if name not in LEGACY_SEARCH_MEMBERS:
-                    raise BugzillaFault(53, "%s is not a valid parameter for the "
-                                            "Bugzilla::Bug::match function." % name)
+                    raise not_a_search_parameter(name)
+        elif not self.server.api_keys_known():
+            for name in API_KEY_MEMBERS:  # 4.4 knows no API keys
+                if name in params:
+                    raise not_a_search_parameter(name)
         if "offset" in params and "limit" not in params:
             raise param_required("limit", "Bug.search()")
         found = [bug for _, bug in sorted(self.data.bugs.items())
@@ -1069,7 +1143,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):
         if self.verbose:
-            sys.stderr.write("bugzilla_server: %s\n" % (format % args))
+            line = format % args
+            if self.server_state is not None:
+                line = self.server_state.redact(line)
+            sys.stderr.write("bugzilla_server: %s\n" % line)
 
     def read_body(self):
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":

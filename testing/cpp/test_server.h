@@ -42,8 +42,10 @@ public:
   void reset();
 
   // Settings: "login_style", "version" (text; "" or an invalid value leave "version" out),
-  // "get_bugs" (true, false, or "auto": absent from version 5 on), "chunked" (replies in
-  // chunks without Content-Length, as Apache sends them), "close_connections" (no keep-alive).
+  // "get_bugs" (true, false, or "auto": absent from version 5 on), "api_keys" (true, false, or
+  // "auto": known from version 5 on), "bad_token" ("fault": 32000 as 5.x, "anonymous": the call
+  // runs anonymously as 4.4, or "auto": by the version), "chunked" (replies in chunks without
+  // Content-Length, as Apache sends them), "close_connections" (no keep-alive).
   void configure(const std::string& name, const XmlRpc::XmlRpcValue& value);
 
   // Makes the next `times` calls of `method` (-1: all) misbehave. `kind` is one of
@@ -69,7 +71,8 @@ public:
   // with its "work_time"), for checks that the plug-in cannot make itself.
   XmlRpc::XmlRpcValue bug(int id);
 
-  // Forgets every login token and login cookie, as if the sessions had lapsed on the server.
+  // Forgets every login token and login cookie, as if the sessions had lapsed on the server:
+  // a held token then gets fault 32000 (or runs anonymously, see "bad_token").
   void expireSessions();
 
 private:

@@ -348,6 +348,104 @@ class TokenStyleTest(ServerCase):
         self.assertRaises(xmlrpc.client.Fault, bad.bug, 12345)
 
 
+ALICE_KEY = "AliceApiKey0123456789abcdefghijKLMNOPQRS"
+BOB_KEY = "BobApiKey0123456789abcdefghijKLMNOPQRSTU"
+REVOKED_KEY = "RevokedKey0123456789abcdefghijKLMNOPQRST"
+UNKNOWN_KEY = "x" * 40
+
+
+class ApiKeyTest(ServerCase):
+    """Bugzilla 5.0 and later: an "api_key" member authenticates any call; 4.4 knows none."""
+
+    def test_key_authenticates_every_method_without_session(self):
+        for member in ("api_key", "Bugzilla_api_key"):
+            answer = self.call("Bug.search", {"product": "Widgets", member: ALICE_KEY})
+            self.assertIn(5, self.ids(answer.value))
+            self.assertEqual(answer.cookies, [])
+        self.assertEqual(self.ok("Bug.get", {"ids": ["5"], "api_key": ALICE_KEY})["bugs"][0]["id"],
+                         5)
+        self.assertIn("5", self.ok("Bug.comments", {"ids": [5], "api_key": ALICE_KEY})["bugs"])
+        self.assertIn("fields", self.ok("Bug.fields", {"names": ["product"], "api_key": ALICE_KEY}))
+        added = self.ok("Bug.add_comment", {"id": 7, "comment": "by key", "api_key": BOB_KEY})
+        comment = self.control.control.bug(7)["comments"][-1]
+        self.assertEqual((comment["id"], comment["creator"]), (added["id"], "bob@example.com"))
+        # The key decides; a login beside it is ignored. A key is no password.
+        self.assertIn(5, self.ids(self.ok("Bug.search", {"product": "Widgets", "api_key": ALICE_KEY,
+                                                          "Bugzilla_login": "bob@example.com"})))
+        self.assertFault(self.login(password=ALICE_KEY), 300)
+        self.assertEqual(self.ok("Bugzilla.version", {"api_key": UNKNOWN_KEY}),
+                         {"version": "5.0.6"})
+
+    def test_unknown_and_revoked_keys(self):
+        self.assertFault(self.call("Bug.search", {"product": "Widgets", "api_key": UNKNOWN_KEY}),
+                         306, "The API key you specified is invalid. Please check that you typed "
+                              "it correctly.")
+        self.assertFault(self.call("Bug.add_comment", {"id": 1, "comment": "x",
+                                                       "api_key": REVOKED_KEY}),
+                         306, "The API key you specified has been revoked by the user that "
+                              "created it.")
+
+    def test_valid_login_tells_whose_key(self):
+        def valid(login, key):
+            return self.ok("User.valid_login", {"login": login, "api_key": key})
+        self.assertIs(valid("alice@example.com", ALICE_KEY), True)
+        self.assertIs(valid("bob@example.com", ALICE_KEY), False)
+        self.assertIs(valid("Alice@example.com", ALICE_KEY), False)
+        self.assertIs(self.ok("User.valid_login", {"login": "alice@example.com"}), False)
+        self.assertFault(self.call("User.valid_login", {"login": "alice@example.com",
+                                                        "api_key": UNKNOWN_KEY}), 306)
+        self.assertFault(self.call("User.valid_login", {"api_key": ALICE_KEY}), 50)
+        raw = self.call("User.valid_login", {"login": "alice@example.com", "api_key": ALICE_KEY})
+        self.assertIn(b"<value><boolean>1</boolean></value>", raw.body)
+
+    def test_bugzilla_4_4_knows_no_keys(self):
+        self.control.control.configure("version", "4.4.14")
+        self.assertFault(self.call("User.valid_login", {"login": "alice@example.com",
+                                                        "api_key": ALICE_KEY}), -32601,
+                         "The requested method 'User.valid_login' was not found.")
+        self.assertFault(self.call("Bug.search", {"product": "Widgets", "api_key": ALICE_KEY}), 53,
+                         "api_key is not a valid parameter for the Bugzilla::Bug::match function.")
+        self.assertFault(self.call("Bug.comments", {"ids": [5], "api_key": ALICE_KEY}), 102)
+        self.control.control.configure("api_keys", True)  # settable apart from the version
+        self.assertIs(self.ok("User.valid_login", {"login": "alice@example.com",
+                                                   "api_key": ALICE_KEY}), True)
+
+    def test_ended_session_by_version(self):
+        token = self.token()
+        self.control.control.expire_sessions()
+        params = {"id": 1, "comment": "x", "token": token}
+        self.assertFault(self.call("Bug.add_comment", params), 32000)
+        self.control.control.configure("version", "4.4.14")  # 4.4 runs it anonymously
+        self.assertFault(self.call("Bug.add_comment", params), 410)
+        self.assertNotIn(5, self.ids(self.ok("Bug.search", {"product": "Widgets",
+                                                             "token": token})))
+        self.control.control.configure("bad_token", "fault")
+        self.assertFault(self.call("Bug.add_comment", params), 32000)
+        self.assertRaises(xmlrpc.client.Fault, self.control.control.configure, "bad_token", "x")
+
+    def test_keys_never_printed(self):
+        process = subprocess.Popen([sys.executable, SERVER, "--port", "0", "--verbose"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL)
+        try:
+            port = int(process.stdout.readline().split()[1])
+            with xmlrpc.client.ServerProxy("http://127.0.0.1:%d/control" % port) as control:
+                control.control.inject("Bug.search", "fault", {"code": 1, "string": ALICE_KEY}, 1)
+            with xmlrpc.client.ServerProxy("http://127.0.0.1:%d/xmlrpc.cgi?api_key=%s"
+                                           % (port, UNKNOWN_KEY)) as proxy:
+                for key in (ALICE_KEY, UNKNOWN_KEY):
+                    try:
+                        proxy.Bug.search({"product": "Widgets", "api_key": key})
+                    except xmlrpc.client.Fault:
+                        pass
+        finally:
+            process.terminate()
+            out, err = process.communicate(timeout=10)
+        self.assertIn(b"Bug.search", err)
+        for key in (ALICE_KEY, UNKNOWN_KEY):
+            self.assertNotIn(key.encode(), out + err)
+
+
 class CookieStyleTest(ServerCase):
     """Like Bugzilla 4.2: login cookies, no token."""
 

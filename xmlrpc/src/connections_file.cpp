@@ -22,7 +22,7 @@ constexpr const char* kRootElement = "bugzilla_connections";
 constexpr const char* kConnectionElement = "connection";
 constexpr const char* kServerElement = "velloran_server";
 
-enum class MemberKind { Text, Port, PositiveInt, Flag };
+enum class MemberKind { Text, Port, PositiveInt, Flag, Authentication };
 
 struct MemberRule {
   const char* name;
@@ -40,6 +40,7 @@ const MemberRule kConnectionMembers[] = {
     {"max_response_mb", MemberKind::PositiveInt},
     {"ca_file", MemberKind::Text},
     {"verify_tls", MemberKind::Flag},
+    {"authentication", MemberKind::Authentication},
 };
 
 const MemberRule kServerMembers[] = {
@@ -108,6 +109,16 @@ bool convertMember(const MemberRule& rule, const std::string& text, XmlRpcValue&
         return true;
       }
       problem = name + " is neither true nor false: " + quoted(text);
+      return false;
+    case MemberKind::Authentication:
+      // Stored in lower case, so that readers compare one spelling.
+      for (const char* kind : {"password", "api_key"}) {
+        if (equalsIgnoringCase(text, kind)) {
+          out = kind;
+          return true;
+        }
+      }
+      problem = name + " is neither password nor api_key: " + quoted(text);
       return false;
     case MemberKind::Port:
     case MemberKind::PositiveInt: {

@@ -115,6 +115,8 @@ TEST(ConnectionsFile, EachMemberReadsAsItsKind) {
       {"<verify_tls> false </verify_tls>", "verify_tls", XmlRpcValue(false)},
       {"<verify_tls>FALSE</verify_tls>", "verify_tls", XmlRpcValue(false)},
       {"<verify_tls>True</verify_tls>", "verify_tls", XmlRpcValue(true)},
+      {"<authentication>password</authentication>", "authentication", XmlRpcValue("password")},
+      {"<authentication> API_Key </authentication>", "authentication", XmlRpcValue("api_key")},
       // Escapes and CDATA are ordinary XML.
       {"<name>R&amp;D &#x41;</name>", "name", XmlRpcValue("R&D A")},
       {"<product><![CDATA[<Widgets>]]></product>", "product", XmlRpcValue("<Widgets>")},
@@ -216,6 +218,21 @@ INSTANTIATE_TEST_SUITE_P(
                      "(1 to 2147483647): \"2147483648\""},
         BadEntryCase{"VerifyTlsNotAFlag", "<name>QA</name><verify_tls>yes</verify_tls>",
                      "connection 2 (\"QA\"): verify_tls is neither true nor false: \"yes\""},
+        // A flag is the whole word: a value that merely begins with one is a mistake.
+        BadEntryCase{"VerifyTlsBeginsWithFalse", "<name>QA</name><verify_tls>falsee</verify_tls>",
+                     "connection 2 (\"QA\"): verify_tls is neither true nor false: \"falsee\""},
+        BadEntryCase{"VerifyTlsBeginsWithTrue", "<name>QA</name><verify_tls>true1</verify_tls>",
+                     "connection 2 (\"QA\"): verify_tls is neither true nor false: \"true1\""},
+        BadEntryCase{"VerifyTlsShortOfAWord", "<name>QA</name><verify_tls>fals</verify_tls>",
+                     "connection 2 (\"QA\"): verify_tls is neither true nor false: \"fals\""},
+        BadEntryCase{"UnknownAuthentication",
+                     "<name>QA</name><authentication>token</authentication>",
+                     "connection 2 (\"QA\"): authentication is neither password nor api_key: "
+                     "\"token\""},
+        BadEntryCase{"AuthenticationBeginsWithAKind",
+                     "<name>QA</name><authentication>api_keys</authentication>",
+                     "connection 2 (\"QA\"): authentication is neither password nor api_key: "
+                     "\"api_keys\""},
         BadEntryCase{"MemberGivenTwice", "<name>QA</name><port>1</port><port>2</port>",
                      "connection 2 (\"QA\"): port is given twice"},
         BadEntryCase{"NameGivenTwice", "<name>QA</name><name>Other</name>",

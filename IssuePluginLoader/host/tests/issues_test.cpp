@@ -218,7 +218,7 @@ TEST_F(Issues, ShowJsonHasTheRecordAndEveryChoice) {
   EXPECT_EQ(flat["/bug/id"], "2");
   EXPECT_EQ(flat["/bug/summary"], "Widget colour is wrong");
   EXPECT_EQ(flat["/bug/description"], "The widget is painted teal instead of blue.");
-  // An open bug: eight fields, the alias (an array on 5.0) with an empty choice.
+  // An open bug: eight fields; the alias arrives as a list on 5.0 and is shown as its text.
   EXPECT_EQ(flat.count("/fields/7/key"), 1u);
   EXPECT_EQ(flat.count("/fields/8/key"), 0u);
   bool alias = false;
@@ -227,8 +227,8 @@ TEST_F(Issues, ShowJsonHasTheRecordAndEveryChoice) {
     if (flat[field + "/key"] != "alias") continue;
     alias = true;
     EXPECT_EQ(flat[field + "/type"], "2");
-    EXPECT_EQ(flat[field + "/choices/0/label"], "null");
-    EXPECT_EQ(flat[field + "/choices/0/current"], "false");
+    EXPECT_EQ(flat[field + "/choices/0/label"], "widget-colour");
+    EXPECT_EQ(flat[field + "/choices/0/current"], "true");
   }
   EXPECT_TRUE(alias) << run.out;
   EXPECT_EQ(flat["/fields/0/key"], "product");
@@ -239,7 +239,7 @@ TEST_F(Issues, ShowJsonHasTheRecordAndEveryChoice) {
   const Outcome table = show("2");
   for (const auto& line : lines_of(table.out)) {
     if (line.rfind("Alias", 0) == 0) {
-      EXPECT_EQ(line.back(), '-') << line;
+      EXPECT_TRUE(contains(line, "widget-colour")) << line;
     }
   }
 }

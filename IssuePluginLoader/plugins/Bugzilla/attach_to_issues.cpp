@@ -114,6 +114,7 @@ bool attach_one_issue(const RequestContext& context, const IssueAttachment& issu
   if (lookup != 0) return false;
 
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
+  const Authentication authentication = authentication_of(connection);
 
   const bool with_fix = issue.fix_field_count == kFixFieldCount;
   const char* hours = fix_field_entry(issue.fix_fields, issue.fix_field_count,
@@ -141,12 +142,12 @@ bool attach_one_issue(const RequestContext& context, const IssueAttachment& issu
     if (span.fix_header) args["work_time"] = hours;  // as typed
     args["comment"] = XmlRpcValue(std::move(text));
     args["id"] = issue_id;
-    // The session layer swaps in a fresh token if it has to log in first.
+    // The session layer swaps in a fresh token if it has to log in first, or the API key.
     args["token"] = plugin_state().session_token;
 
     XmlRpcValue result;
     const int code = call_with_login(*client, context, "Bug.add_comment", result,
-                                     std::move(params));
+                                     std::move(params), authentication);
     if (call_failed(code, result)) {
       failed.add(issue_id, connection_name, failure_message(code, std::move(result)));
     }

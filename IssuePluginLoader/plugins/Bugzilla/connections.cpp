@@ -44,9 +44,11 @@ bool read_joined_file(const std::string& path, std::string& joined) {
   return true;
 }
 
-int load_connections(XmlRpcValue& list, char** error_out) {
+namespace {
+
+int load_connections_from(const std::string& path, XmlRpcValue& list, char** error_out) {
   std::string joined;
-  if (!read_joined_file(connections_file_path(), joined)) {
+  if (!read_joined_file(path, joined)) {
     *error_out = dup_cstring(kFileMissing);
     return 1;
   }
@@ -66,11 +68,22 @@ int load_connections(XmlRpcValue& list, char** error_out) {
   return result;
 }
 
+}  // namespace
+
+int load_connections(XmlRpcValue& list, char** error_out) {
+  return load_connections_from(connections_file_path(), list, error_out);
+}
+
 int find_connection(const char* name, XmlRpcValue& connection, char** error_out) {
+  return find_connection_in(connections_file_path(), name, connection, error_out);
+}
+
+int find_connection_in(const std::string& path, const char* name, XmlRpcValue& connection,
+                       char** error_out) {
   const char* wanted = text_or_empty(name);
   XmlRpcValue list;
   char* load_message = nullptr;
-  const int loaded = load_connections(list, &load_message);
+  const int loaded = load_connections_from(path, list, &load_message);
   // Any reason loading gave is replaced by the lookup's own message.
   free_string(load_message);
   if (loaded == 0) {

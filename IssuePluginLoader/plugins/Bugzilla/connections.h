@@ -17,6 +17,9 @@ bool read_joined_file(const std::string& path, std::string& joined);
 // caller passes a null one. The connection is written only when it is found.
 int load_connections(XmlRpc::XmlRpcValue& list, char** error_out);
 int find_connection(const char* name, XmlRpc::XmlRpcValue& connection, char** error_out);
+// The same lookup in the connections file at `path`, for callers outside an export.
+int find_connection_in(const std::string& path, const char* name,
+                       XmlRpc::XmlRpcValue& connection, char** error_out);
 
 // A new text of the value read as text (invalid: "", int: its digits), cut at the first NUL.
 char* value_to_cstring(XmlRpc::XmlRpcValue value);

@@ -73,8 +73,23 @@ void fill_resolution(FieldChoice& choice, const XmlRpcValue& bug) {
   choice.flag = 1;
 }
 
-// Key, type and the one choice of an entry, from the bug. On newer servers a value that is
-// an array (a 5.x alias list) is shown as no value.
+// The texts of a non-empty array of texts joined with ", " (a 5.x alias list); false for any
+// other array.
+bool joined_texts(const XmlRpcValue& array, std::string& joined) {
+  const XmlRpcValue::ValueArray& elements = array.arrayValue();
+  if (elements.empty()) return false;
+  for (const XmlRpcValue& element : elements) {
+    if (element.getType() != XmlRpcValue::TypeString) return false;
+  }
+  for (const XmlRpcValue& element : elements) {
+    if (!joined.empty()) joined += ", ";
+    joined += reply_text(element);
+  }
+  return true;
+}
+
+// Key, type and the one choice of an entry, from the bug. On newer servers an alias list
+// shows its texts; any other value that is an array (an empty alias list) shows no value.
 void fill_entry(CustomFieldRecord& entry, int position, const XmlRpcValue& bug,
                 bool newer_server) {
   const FieldPosition& field = kFieldTable[position];
@@ -91,7 +106,13 @@ void fill_entry(CustomFieldRecord& entry, int position, const XmlRpcValue& bug,
     choice.value = datetime_to_text(value);
     choice.flag = 1;
   } else if (newer_server && value.getType() == XmlRpcValue::TypeArray) {
-    // left as allocated: no texts, flag 0
+    std::string aliases;
+    if (std::strcmp(field.bug_member, "alias") == 0 && joined_texts(value, aliases)) {
+      choice.label = dup_cstring(aliases);
+      choice.value = dup_cstring(aliases);
+      choice.flag = 1;
+    }
+    // otherwise left as allocated: no texts, flag 0
   } else {
     choice.label = value_to_cstring(value);
     choice.value = value_to_cstring(value);
@@ -117,13 +138,14 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
       find_connection(text_or_empty(context.connection_name), connection, error_out);
   if (found != 0) return found;
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
+  const Authentication authentication = authentication_of(connection);
 
   OwnedIssue issue;
   const char* caption = kCaptionVersion;  // the call whose reply is being read
   try {
     XmlRpcValue version_reply;
     int code = call_with_login(*client, context, "Bugzilla.version", version_reply,
-                               XmlRpcValue());
+                               XmlRpcValue(), authentication);
     if (call_failed(code, version_reply)) {
       return report_failed_call(code, caption, error_out, std::move(version_reply));
     }
@@ -136,7 +158,8 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     bug_request[0]["token"] = plugin_state().session_token;
     const char* method = text_below(version, "5.0") ? "Bug.get_bugs" : "Bug.get";
     XmlRpcValue bug_reply;
-    code = call_with_login(*client, context, method, bug_reply, std::move(bug_request));
+    code = call_with_login(*client, context, method, bug_reply, std::move(bug_request),
+                           authentication);
     if (call_failed(code, bug_reply)) {
       return report_failed_call(code, caption, error_out, std::move(bug_reply));
     }
@@ -154,7 +177,7 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     caption = kCaptionGetComments;
     XmlRpcValue comments_reply;
     code = call_with_login(*client, context, "Bug.comments", comments_reply,
-                           std::move(comments_request));
+                           std::move(comments_request), authentication);
     if (call_failed(code, comments_reply)) {
       return report_failed_call(code, caption, error_out, std::move(comments_reply));
     }
@@ -188,7 +211,8 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     if (newer_server) {
       caption = kCaptionBugFields;
       XmlRpcValue fields_reply;
-      code = call_with_login(*client, context, "Bug.fields", fields_reply, fields_parameters());
+      code = call_with_login(*client, context, "Bug.fields", fields_reply, fields_parameters(),
+                             authentication);
       if (call_failed(code, fields_reply)) {
         // Described first: an unreadable fault throws, and the handler below hands the
         // record out then; releasing it earlier would let the handler overwrite it.

@@ -64,6 +64,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     return 1;
   }
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
+  const Authentication authentication = authentication_of(connection);
   // Every listing logs in afresh.
   plugin_state().session_token.clear();
 
@@ -72,7 +73,8 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     XmlRpcValue found;
     int code = call_with_login(
         *client, context, "Bug.search", found,
-        search_parameters(connection, text_or_empty(context.login), text_or_empty(filter)));
+        search_parameters(connection, text_or_empty(context.login), text_or_empty(filter)),
+        authentication);
     if (call_failed(code, found)) {
       report_failed_call(code, caption, error_out, std::move(found));
       return 1;
@@ -100,7 +102,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     caption = kCaptionGetComments;
     XmlRpcValue comments;
     code = call_with_login(*client, context, "Bug.comments", comments,
-                           comments_parameters(bugs, count));
+                           comments_parameters(bugs, count), authentication);
     if (call_failed(code, comments)) {
       report_failed_call(code, caption, error_out, std::move(comments));
       return 1;

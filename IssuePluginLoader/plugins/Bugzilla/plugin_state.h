@@ -3,6 +3,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace bugzilla {
 
@@ -14,6 +15,9 @@ struct PluginState {
   // The server the session was made for (server_url, port and web service path joined), so
   // that one server's token never goes to another.
   std::string session_server;
+  // Digests of the server, login and API key combinations that User.valid_login confirmed
+  // (newest last, a few dozen at most), so that each is asked once and no key is kept.
+  std::vector<std::string> confirmed_api_keys;
 };
 
 PluginState& plugin_state();

@@ -2,6 +2,7 @@
 // the codes and texts of failed calls.
 #include "server_calls.h"
 
+#include "api_key_calls.h"
 #include "plugin_state.h"
 #include "records.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace bugzilla {
 
@@ -127,6 +129,46 @@ void refresh_token(XmlRpcValue& params, const std::string& token) {
   }
 }
 
+// A reused session the server has ended: 5.x refuses the token (32000); 4.4 runs the call
+// anonymously, which Bug.add_comment refuses (410). Both refuse before doing anything.
+bool session_ended(int code, const XmlRpcValue& result) {
+  if (code != XmlRpc::kExchangeCompleted) return false;
+  const XmlRpcValue* fault_code = result.find(kFaultCodeMember);
+  // A code of another kind is left for describe_call_failure to report as not understood.
+  if (fault_code == nullptr || (fault_code->getType() != XmlRpcValue::TypeInt &&
+                                fault_code->getType() != XmlRpcValue::TypeString)) {
+    return false;
+  }
+  const long number = std::strtol(fault_code->toText().c_str(), nullptr, 10);
+  return number == 32000 || number == 410;
+}
+
+// True when the session can serve this call; otherwise the cookie file is gone.
+bool reuse_session(const XmlRpc::XmlRpcClient& client, const RequestContext& context) {
+  PluginState& state = plugin_state();
+  CookieFile cookie(state.cookie_file_path);
+  if (cookie.get() == nullptr) return false;
+  // The session belongs to one user on one server and needs a token to authenticate.
+  const bool reuse = cookie_expired(cookie.get()) == 0 &&
+                     state.session_login == text_or_empty(context.login) &&
+                     !state.session_token.empty() &&
+                     state.session_server == session_server_of(client);
+  if (!reuse) {
+    cookie.close();
+    std::remove(state.cookie_file_path.c_str());  // a file that stays is harmless
+  }
+  return reuse;
+}
+
+// Logs in; false when the call must not be made (the login's code, or 0 with its fault in
+// `result`, goes to `code`).
+bool log_in(XmlRpc::XmlRpcClient& client, const RequestContext& context, XmlRpcValue& result,
+            int& code) {
+  code = login_user(client, context, result);
+  if (code != XmlRpc::kExchangeCompleted) return false;
+  return !result.hasMember(kFaultCodeMember);
+}
+
 const char kConnectFormat[] = "%s failed to connect to Bugzilla server";
 const char kSendFormat[] = "%s failed to send request to Bugzilla server";
 const char kReceiveFormat[] = "%s failed to receive response from Bugzilla server";
@@ -149,7 +191,10 @@ std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connec
   member_int(connection, "port", port);
 
   auto client = std::make_unique<XmlRpcClient>(host.c_str(), clamp_to_int(port), uri.c_str());
-  client->setCookieFilePath(plugin_state().cookie_file_path);
+  // An API key needs no session: the cookie file is neither read nor written.
+  if (authentication_of(connection) == Authentication::Password) {
+    client->setCookieFilePath(plugin_state().cookie_file_path);
+  }
 
   // Optional settings; what is absent (or negative) keeps the client's default.
   long number = 0;
@@ -174,30 +219,23 @@ std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connec
 
 int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
                     const char* method, XmlRpc::XmlRpcValue& result,
-                    XmlRpc::XmlRpcValue params) {
+                    XmlRpc::XmlRpcValue params, Authentication authentication) {
+  if (authentication == Authentication::ApiKey) {
+    return call_with_api_key(client, context, method, result, std::move(params));
+  }
   PluginState& state = plugin_state();
-  bool reuse = false;
-  {
-    CookieFile cookie(state.cookie_file_path);
-    if (cookie.get() != nullptr) {
-      // The session belongs to one user on one server and needs a token to authenticate.
-      reuse = cookie_expired(cookie.get()) == 0 &&
-              state.session_login == text_or_empty(context.login) &&
-              !state.session_token.empty() && state.session_server == session_server_of(client);
-      if (!reuse) {
-        cookie.close();
-        std::remove(state.cookie_file_path.c_str());  // a file that stays is harmless
-      }
-    }
-  }
-
-  if (!reuse) {
-    const int code = login_user(client, context, result);
-    if (code != XmlRpc::kExchangeCompleted) return code;
-    if (result.hasMember(kFaultCodeMember)) return XmlRpc::kExchangeCompleted;
-  }
+  const bool reused = reuse_session(client, context);
+  int code = XmlRpc::kExchangeCompleted;
+  if (!reused && !log_in(client, context, result, code)) return code;
 
   // After a login the token the caller copied is stale; send the one the session holds now.
+  refresh_token(params, state.session_token);
+  code = client.execute(method, params, result);
+  if (!reused || !session_ended(code, result)) return code;
+
+  // One fresh login and the call once more; what the repeat gets is reported as it comes.
+  std::remove(state.cookie_file_path.c_str());
+  if (!log_in(client, context, result, code)) return code;
   refresh_token(params, state.session_token);
   return client.execute(method, params, result);
 }

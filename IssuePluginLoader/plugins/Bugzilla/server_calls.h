@@ -1,6 +1,7 @@
 // One Bugzilla server call: client set-up, login reuse or renewal, failure codes and texts.
 #pragma once
 
+#include "authentication.h"
 #include "issue_plugin_api.h"
 
 #include <XmlRpc/XmlRpcClient.h>
@@ -20,19 +21,23 @@ extern const char kCaptionGetBugs[];       // "Get Bugs"
 extern const char kCaptionBugFields[];     // "Bug Fields"
 extern const char kCaptionAddComment[];    // "Add Comment"
 
-// A client for the connection struct, with the cookie file and the connection's optional
-// timeouts, size limit and TLS settings.
+// A client for the connection struct, with the connection's optional timeouts, size limit
+// and TLS settings, and the cookie file unless the connection signs in with an API key.
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection);
 
-// Reuses the session when the cookie file exists and is not expired, and the session was made
-// for this login on this client's server and holds a token; otherwise deletes the cookie file
-// and logs in on a copy of the client first. Then makes the call on `client`. A "token" member
-// the caller put into `params` (the struct, or the array's first struct) is set to the current
-// token just before the call, or left out when the token is empty. Returns the transport code
+// Password connections: reuses the session when the cookie file exists and is not expired,
+// and the session was made for this login on this client's server and holds a token;
+// otherwise deletes the cookie file and logs in on a copy of the client first. Then makes the
+// call on `client`. A "token" member the caller put into `params` (the struct, or the array's
+// first struct) is set to the current token just before the call, or left out when the token
+// is empty. When a reused session turns out to have ended on the server (fault 32000, or 410
+// from servers that run the call anonymously), the cookie file is deleted, one login made and
+// the call repeated once; never after a login made in this call. Returns the transport code
 // of the last exchange; 0 without the call when the login was refused (its fault in `result`).
+// API-key connections go to call_with_api_key (api_key_calls.h).
 int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
                     const char* method, XmlRpc::XmlRpcValue& result,
-                    XmlRpc::XmlRpcValue params);
+                    XmlRpc::XmlRpcValue params, Authentication authentication);
 
 // The identity of the server a client talks to (host, port and web service path), kept beside
 // the session's login so that one server's token is never sent to another.

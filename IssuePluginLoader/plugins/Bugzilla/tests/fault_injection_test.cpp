@@ -269,7 +269,11 @@ std::vector<Row> wire_fault_rows() {
       XmlRpcValue fault;
       fault["code"] = 410;
       fault["string"] = "You must log in before using this part of Bugzilla.";
-      add("fault_410", "fault", fault, call_failure(e, 410, fault["string"].toText()));
+      // A session the export's first call made and a later call reuses is renewed once
+      // on 410 and the call repeated, which the injection lets through.
+      const bool reused = method != "User.login" && method != methods_of(e)[1];
+      add("fault_410", "fault", fault,
+          reused ? success() : call_failure(e, 410, fault["string"].toText()));
       XmlRpcValue client_fault;
       client_fault["code"] = "Client";
       client_fault["string"] = "Bad request.";

@@ -282,16 +282,52 @@ TEST_F(IssueDetailsTest, LowerCaseDuplicateGetsNoSpecialLabel) {
   EXPECT_STREQ(out.fields[0]->choices[0]->label, "duplicate");
 }
 
-TEST_F(IssueDetailsTest, AliasListOnNewerServerIsLeftWithoutValue) {
-  Details out;
-  details(out, "2");
-  ASSERT_EQ(out.code, 0) << out.message();
-  ASSERT_EQ(out.count, 8);
-  EXPECT_STREQ(out.fields[4]->key, "alias");
-  EXPECT_EQ(out.fields[4]->choice_count, 1);
-  EXPECT_EQ(out.fields[4]->choices[0]->label, nullptr);
-  EXPECT_EQ(out.fields[4]->choices[0]->value, nullptr);
-  EXPECT_EQ(out.fields[4]->choices[0]->flag, 0);
+// 5.x sends the alias as a list: its texts joined are the value; an empty list, a list that
+// is not all texts, or another member that comes as a list has no value.
+TEST_F(IssueDetailsTest, ListsOnNewerServers) {
+  struct Case {
+    const char* what;
+    const char* bug;
+    const char* member;  // replaced in the reply, or null
+    XmlRpcValue list;
+    int entry;           // 4: alias, 0: product
+    const char* shown;   // null: no value, flag 0
+  };
+  const Case cases[] = {
+      {"one alias", "2", nullptr, XmlRpcValue(), 4, "widget-colour"},
+      {"two aliases", "2", "bugs.0.alias", make_array({"widget-colour", "colour-bug"}), 4,
+       "widget-colour, colour-bug"},
+      {"no alias", "1", nullptr, XmlRpcValue(), 4, nullptr},
+      {"alias list with a number", "2", "bugs.0.alias", make_array({"widget-colour", 7}), 4,
+       nullptr},
+      {"product as a list", "2", "bugs.0.product", make_array({"Widgets"}), 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    if (c.member) {
+      server_->inject("Bug.get", "wrong_kind",
+                      make_struct({{"member", c.member}, {"value", c.list}}), 1);
+    }
+    Details out;
+    details(out, c.bug);
+    ASSERT_EQ(out.code, 0) << out.message();
+    ASSERT_EQ(out.count, 8);
+    const CustomFieldRecord& entry = *out.fields[c.entry];
+    ASSERT_EQ(entry.choice_count, 1);
+    const FieldChoice& choice = *entry.choices[0];
+    if (c.shown == nullptr) {
+      EXPECT_EQ(choice.label, nullptr);
+      EXPECT_EQ(choice.value, nullptr);
+      EXPECT_EQ(choice.flag, 0);
+    } else {
+      EXPECT_STREQ(entry.key, "alias");
+      EXPECT_STREQ(choice.label, c.shown);
+      EXPECT_STREQ(choice.value, c.shown);
+      EXPECT_NE(choice.label, choice.value);
+      EXPECT_EQ(choice.flag, 1);
+    }
+  }
 }
 
 // Bugzilla 4.2: cookie login, alias a plain string, Bug.get_bugs, captions from Bug.fields.

@@ -98,7 +98,8 @@ public:
   // One call through the session layer for `context` on the suite's server.
   int call(const Context& context, const char* method, XmlRpcValue& result,
            const XmlRpcValue& params = XmlRpcValue()) {
-    return call_with_login(*client_, context.context, method, result, params);
+    return call_with_login(*client_, context.context, method, result, params,
+                           bugzilla::Authentication::Password);
   }
 
   // A session made by a real login, then a fresh cookie file; the server's record is cleared.
@@ -274,7 +275,7 @@ TEST_F(ServerCallsTest, SessionOfOneServerIsNotUsedOnAnother) {
 
   XmlRpcValue result;
   EXPECT_EQ(call_with_login(*other_client, alice_.context, "Bug.search", result,
-                            search_params(first_token)),
+                            search_params(first_token), bugzilla::Authentication::Password),
             0);
   EXPECT_FALSE(result.hasMember("faultCode"));
 
