@@ -25,7 +25,7 @@ int run_attach(const Options& options, Plugin& plugin) {
     }
   }
 
-  Request request(options);
+  Request request(options, checkin.bugs.front().connection);
   AttachmentRecords records(checkin, fix.get());
   PluginList<FailedAttachment> failed(plugin.FreeFailedAttachmentList);
   PluginText error(plugin);

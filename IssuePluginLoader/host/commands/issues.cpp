@@ -47,7 +47,7 @@ int run_list(const Options& options, Plugin& plugin) {
     print_error("unknown filter \"" + options.filter + "\"; the plug-in offers " + offered);
     return kExitUsage;
   }
-  Request request(options);
+  Request request(options, *options.connection);
   PluginList<IssueRecord> bugs(plugin.FreeIssueList);
   int32_t flag = 0;
   PluginText error(plugin);
@@ -85,7 +85,7 @@ int run_list(const Options& options, Plugin& plugin) {
 }
 
 int run_show(const Options& options, Plugin& plugin) {
-  Request request(options);
+  Request request(options, *options.connection);
   PluginIssue bug(plugin);
   PluginList<CustomFieldRecord> fields(plugin.FreeCustomFieldsList);
   PluginText error(plugin);

@@ -41,23 +41,24 @@ Secret from_stream(std::istream& in, const std::string& source) {
   return password;
 }
 
-Secret prompt(const std::string& login) {
+Secret prompt(const std::string& login, const std::string& secret) {
   Secret password;
   std::string& line = password.text();
   bool read = false;
   try {
-    read = read_hidden_line("Bugzilla password for " + login + ": ", line);
+    read = read_hidden_line("Bugzilla " + secret + " for " + login + ": ", line);
   } catch (const std::runtime_error& error) {
     throw PasswordError(error.what());
   }
-  if (!read) throw PasswordError("no password entered");
+  if (!read) throw PasswordError("no " + secret + " entered");
   strip_line_end(line);
   return password;
 }
 
 }  // namespace
 
-Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login) {
+Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login,
+                      const std::string& secret) {
   if (password_file) {
     if (*password_file == "-") return from_stream(std::cin, "standard input");
     std::ifstream file(*password_file, std::ios::binary);
@@ -70,9 +71,9 @@ Secret obtain_password(const std::optional<std::string>& password_file, const st
   if (const char* variable = std::getenv("BUGZILLA_PASSWORD")) {
     if (*variable != '\0') return Secret(variable);
   }
-  if (input_is_terminal()) return prompt(login);
+  if (input_is_terminal()) return prompt(login, secret);
   throw PasswordError(
-      "no password: give --password-file FILE or set BUGZILLA_PASSWORD "
+      "no " + secret + ": give --password-file FILE or set BUGZILLA_PASSWORD "
       "(standard input is not a terminal, so there is no prompt)");
 }
 

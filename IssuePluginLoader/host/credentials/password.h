@@ -1,5 +1,6 @@
-// The user's Bugzilla password: from --password-file, else BUGZILLA_PASSWORD, else a prompt
-// without echo on the terminal. Never from the command line, never printed.
+// The user's Bugzilla password, or the API key of a connection that signs in with one: from
+// --password-file, else BUGZILLA_PASSWORD, else a prompt without echo on the terminal. Never
+// from the command line, never printed.
 #pragma once
 
 #include <optional>
@@ -31,7 +32,9 @@ private:
   std::string text_;
 };
 
-// Throws PasswordError when the file cannot be read or no source gives a password.
-Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login);
+// `secret` names what is asked for: "password" or "API key". Throws PasswordError when the
+// file cannot be read or no source gives one.
+Secret obtain_password(const std::optional<std::string>& password_file, const std::string& login,
+                       const std::string& secret);
 
 }  // namespace host

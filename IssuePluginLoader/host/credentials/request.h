@@ -1,4 +1,4 @@
-// The RequestContext of one command: login, password and connection name, owned by the host
+// The RequestContext of one command: login, password (or API key) and connection name, owned by the host
 // for the length of the export call.
 #pragma once
 
@@ -12,8 +12,9 @@ namespace host {
 
 class Request {
 public:
-  // Asks for the password (password.h); throws PasswordError.
-  explicit Request(const Options& options);
+  // Asks for the password, or the API key when `connection` signs in with one (password.h);
+  // throws PasswordError.
+  Request(const Options& options, const std::string& connection);
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
 

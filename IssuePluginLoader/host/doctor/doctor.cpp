@@ -9,6 +9,8 @@
 #include "plugin/plugin_outputs.h"
 
 // The plug-in's own connection reading, client set-up and sign-in.
+#include "api_key_check.h"
+#include "authentication.h"
 #include "connections.h"
 #include "plugin_state.h"
 #include "records.h"
@@ -215,13 +217,15 @@ private:
       return pass("login", "not checked: give --user LOGIN to check it", StepStatus::Skipped);
     }
     const std::string& user = *arguments_.user;
+    api_key_ = bugzilla::authentication_of(connection_) == bugzilla::Authentication::ApiKey;
     Secret password;
     try {
-      password = obtain_password(arguments_.password_file, user);
+      password = obtain_password(arguments_.password_file, user, api_key_ ? "API key" : "password");
     } catch (const PasswordError& error) {
       return fail("login", error.what(),
                   "give --password-file FILE or set BUGZILLA_PASSWORD, or run on a terminal");
     }
+    if (api_key_) return api_key_login(user, std::move(password));
     // The plug-in's own sign-in; its session (token) then serves the product check.
     RequestContext context{const_cast<char*>(user.c_str()), password.text().data(),
                            const_cast<char*>(name_.c_str())};
@@ -245,9 +249,35 @@ private:
                 "the server stopped answering; run doctor again and check the server's log");
   }
 
+  // The plug-in's own question for a key: whose is it? Each answer its own advice.
+  bool api_key_login(const std::string& user, Secret key) {
+    const bugzilla::ApiKeyCheck check = bugzilla::check_api_key(*client_, user, key.text());
+    switch (check.owner) {
+      case bugzilla::ApiKeyOwner::Login:
+        token_ = std::move(key);
+        logged_in_ = true;
+        return pass("login", "the API key belongs to " + user);
+      case bugzilla::ApiKeyOwner::SomeoneElse:
+        return fail("login", "the API key belongs to someone else: " + check.message,
+                    "give the API key of " + user + " (Bugzilla: Preferences, API Keys), or "
+                    "the login it belongs to in --user");
+      case bugzilla::ApiKeyOwner::UnknownOrRevoked:
+        return fail("login", "the server does not know the API key, or it was revoked (" +
+                                 check.message + ")",
+                    "create a new API key in Bugzilla (Preferences, API Keys) and use that");
+      case bugzilla::ApiKeyOwner::ServerTooOld:
+        return fail("login", "the server is too old for API keys: " + check.message,
+                    "write <authentication>password</authentication> in the connection (or "
+                    "leave it out) and give the password, or upgrade Bugzilla to 5.0 or later");
+      case bugzilla::ApiKeyOwner::Failed: break;
+    }
+    return fail("login", "User.valid_login: " + check.message,
+                "the server stopped answering; run doctor again and check the server's log");
+  }
+
   XmlRpc::XmlRpcValue with_token(XmlRpc::XmlRpcValue params) {
     // An empty token is left out: Bugzilla 4.2 refuses any "token" member.
-    if (!token_.text().empty()) params["token"] = token_.text();
+    if (!token_.text().empty()) params[api_key_ ? "api_key" : "token"] = token_.text();
     return params;
   }
 
@@ -330,7 +360,8 @@ private:
   ScratchCookieFile cookies_;
   std::unique_ptr<XmlRpc::XmlRpcClient> client_;
   std::optional<CallResult> version_;
-  Secret token_;
+  Secret token_;  // the login token, or the API key of a key connection
+  bool api_key_ = false;
   bool logged_in_ = false;
 };
 
