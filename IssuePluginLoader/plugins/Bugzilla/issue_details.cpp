@@ -1,6 +1,7 @@
 // One bug's details: the bug as an IssueRecord and a list of its fields with their values,
 // adapted to the server's Bugzilla version (asked anew on every call).
 #include "connections.h"
+#include "datetime_text.h"
 #include "issues.h"
 #include "plugin_state.h"
 #include "query_failures.h"

@@ -1,5 +1,7 @@
 #include "reply_reading.h"
 
+#include "records.h"
+
 #include <XmlRpc/XmlRpcException.h>
 
 namespace bugzilla {
@@ -59,5 +61,7 @@ std::string reply_text(const XmlRpcValue& value) {
   if (nul != std::string::npos) text.resize(nul);
   return text;
 }
+
+char* value_to_cstring(XmlRpcValue value) { return dup_cstring(value.toText().c_str()); }
 
 }  // namespace bugzilla

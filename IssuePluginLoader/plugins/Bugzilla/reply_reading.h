@@ -28,6 +28,9 @@ bool reply_bool(const XmlRpc::XmlRpcValue& value);
 // A string only (no int digits); invalid reads as the empty text.
 std::string reply_string(const XmlRpc::XmlRpcValue& value);
 
+// A new text of the value read as text (invalid: "", int: its digits), cut at the first NUL.
+char* value_to_cstring(XmlRpc::XmlRpcValue value);
+
 // The value as value_to_cstring reads it (invalid, string or int), cut at the first NUL.
 std::string reply_text(const XmlRpc::XmlRpcValue& value);
 
