@@ -215,9 +215,10 @@ typedef int32_t (*GetIssueListFn)(RequestContext* context, const char* filter,
  *                   handed out beside the failure and must be released too.
  *   fields, count   required. On success a new list and its count, release with
  *                   FreeCustomFieldsList; not written on failure.
- * Returns 0; 1 (connection not found, reply not understood, "Client" fault, NULL argument,
- * out of memory); 202/203/204; or the Bugzilla fault's own number (101: no such bug or not
- * visible; 300: wrong login or password). */
+ * Returns 0; 1 (connection not found, reply not understood, "Client" fault, an API key of
+ * another user, NULL argument, out of memory); 202/203/204; or the Bugzilla fault's own number
+ * (101: no such bug or not visible; 300: wrong login or password; 306: unknown or revoked API
+ * key; -32601: a server too old for API keys). */
 typedef int32_t (*GetIssueDetailsFn)(RequestContext* context, const char* issue_id,
                                      IssueRecord** issue, CustomFieldRecord*** fields,
                                      int32_t* count, char** error);
