@@ -2,8 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
 set -euo pipefail
 packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libssl-dev libexpat1-dev
-          libgtest-dev libgmock-dev libbenchmark-dev openssl valgrind time
-          dpkg-dev lintian)
+          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+          openssl valgrind time dpkg-dev lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,43 +1,20 @@
 // Loads an issue-tracker plug-in the way the host does: dlopen by path, symbols by name.
 #pragma once
 
-#include "issue_plugin_api.h"
+#include "issue_plugin_exports.h"
 
 #include <string>
 
 namespace test_support {
 
-struct LoadedPlugin {
+// Every export of issue_plugin_exports.h, bound by name.
+struct LoadedPlugin : IssuePluginExports {
   explicit LoadedPlugin(const std::string& path);  // throws std::runtime_error on failure
   ~LoadedPlugin();
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
   void* handle = nullptr;
-
-  const int32_t* APIVersion = nullptr;
-  const char* PluginProvider = nullptr;
-  const char* PluginNotes = nullptr;
-  const char* PluginVersion = nullptr;
-  const char* PluginUUID = nullptr;
-  const char* PluginAuthors = nullptr;
-
-  InitializeFn Initialize = nullptr;
-  UninitializeFn Uninitialize = nullptr;
-  FreeStringFn FreeString = nullptr;
-  FreeStringListFn FreeStringList = nullptr;
-  FreeConnectionListFn FreeConnectionList = nullptr;
-  FreeCustomFieldsListFn FreeCustomFieldsList = nullptr;
-  FreeIssueFn FreeIssue = nullptr;
-  FreeIssueListFn FreeIssueList = nullptr;
-  FreeFailedAttachmentListFn FreeFailedAttachmentList = nullptr;
-  GetConnectionListFn GetConnectionList = nullptr;
-  GetFilterListFn GetFilterList = nullptr;
-  GetIssueListFn GetIssueList = nullptr;
-  GetIssueDetailsFn GetIssueDetails = nullptr;
-  GetFixWorkflowFn GetFixWorkflow = nullptr;
-  ValidateWorkflowFn ValidateWorkflow = nullptr;
-  AttachToIssuesFn AttachToIssues = nullptr;
 };
 
 }  // namespace test_support
