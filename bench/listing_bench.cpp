@@ -1,7 +1,7 @@
 // One GetIssueList (or, given "details ID", one GetIssueDetails) through the exported
 // function, in a process of its own so that its peak memory and CPU time are the call's.
 // Prints one JSON line.
-#include "issue_plugin_api.h"
+#include "issue_plugin_exports.h"
 
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -59,14 +59,18 @@ long current_rss_kib() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-template <class Fn>
-Fn symbol(void* handle, const char* name) {
-  void* address = dlsym(handle, name);
-  if (address == nullptr) {
-    std::fprintf(stderr, "missing export %s\n", name);
-    std::exit(2);
-  }
-  return reinterpret_cast<Fn>(address);
+// Every export bound by name, as a host binds them; a missing one ends the run.
+IssuePluginExports load_exports(void* handle) {
+  IssuePluginExports exports;
+  bind_issue_plugin_exports(exports, [handle](const char* name) {
+    void* address = dlsym(handle, name);
+    if (address == nullptr) {
+      std::fprintf(stderr, "missing export %s\n", name);
+      std::exit(2);
+    }
+    return address;
+  });
+  return exports;
 }
 
 }  // namespace
@@ -89,14 +93,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", dlerror());
     return 2;
   }
-  auto initialize = symbol<InitializeFn>(plugin, "Initialize");
-  auto get_issue_list = symbol<GetIssueListFn>(plugin, "GetIssueList");
-  auto free_issue_list = symbol<FreeIssueListFn>(plugin, "FreeIssueList");
-  auto get_issue_details = symbol<GetIssueDetailsFn>(plugin, "GetIssueDetails");
-  auto free_issue = symbol<FreeIssueFn>(plugin, "FreeIssue");
-  auto free_fields = symbol<FreeCustomFieldsListFn>(plugin, "FreeCustomFieldsList");
-  auto free_string = symbol<FreeStringFn>(plugin, "FreeString");
-  auto uninitialize = symbol<UninitializeFn>(plugin, "Uninitialize");
+  const IssuePluginExports exports = load_exports(plugin);
+  auto initialize = exports.Initialize;
+  auto get_issue_list = exports.GetIssueList;
+  auto free_issue_list = exports.FreeIssueList;
+  auto get_issue_details = exports.GetIssueDetails;
+  auto free_issue = exports.FreeIssue;
+  auto free_fields = exports.FreeCustomFieldsList;
+  auto free_string = exports.FreeString;
+  auto uninitialize = exports.Uninitialize;
 
   char* error = nullptr;
   initialize(data_dir.c_str(), &error);

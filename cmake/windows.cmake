@@ -34,6 +34,19 @@ if(MINGW)
   endforeach()
 endif()
 
+# The host's header-only libraries from the build machine (nlohmann-json3-dev, libcli11-dev),
+# copied out of /usr/include so that none of the machine's own system headers comes along.
+foreach(header_dir nlohmann CLI)
+  if(EXISTS /usr/include/${header_dir})
+    file(COPY /usr/include/${header_dir} DESTINATION ${CMAKE_BINARY_DIR}/header-only)
+  endif()
+endforeach()
+foreach(target nlohmann_json::nlohmann_json CLI11::CLI11)
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR}/header-only)
+endforeach()
+
 # GoogleTest built with this compiler from the sources Debian ships with libgtest-dev. Its
 # own CMake project is not used: it would fix the install folders before cmake/install.cmake.
 set(BUGZILLA_GTEST_SOURCE /usr/src/googletest/googletest CACHE PATH

@@ -1,7 +1,7 @@
 // Arbitrary bytes as the session's cookie file: the expiry check answers 0 or 1, reads no
 // further than the file, and a later clock never makes a cookie fresher.
 #include "fuzz_check.h"
-#include "server_calls.h"
+#include "cookie_expiry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,11 @@
 // issue-plugin-host: drives an issue-tracker plug-in from the command line, the way the
 // version-control server does, for administrators, developers and scripts.
-#include "arguments.h"
-#include "checkin.h"
-#include "command_line.h"
-#include "commands.h"
-#include "output.h"
-#include "password.h"
-#include "plugin.h"
+#include "commands/command_line.h"
+#include "commands/commands.h"
+#include "credentials/password.h"
+#include "output/output.h"
+#include "platform/arguments.h"
+#include "plugin/plugin.h"
 #include "plugin_location.h"
 
 #include <cstdio>
@@ -14,13 +13,9 @@
 #include <string>
 #include <vector>
 
-#ifndef DEFAULT_PLUGIN_PATH
-#define DEFAULT_PLUGIN_PATH "libBugzilla.so"
-#endif
-
 namespace {
 
-using Command = int (*)(const host::Arguments&, host::Plugin&);
+using Command = int (*)(const host::Options&, host::Plugin&);
 
 struct CommandEntry {
   const char* name;
@@ -35,16 +30,6 @@ constexpr CommandEntry kCommands[] = {
     {"doctor", host::run_doctor},
 };
 
-int usage_failure(const std::string& problem, const std::string& command) {
-  host::print_error(problem);
-  const std::string synopsis = host::command_synopsis(command);
-  std::fputs((synopsis.empty() ? host::usage_text() : synopsis + "\n" +
-                                     "Run 'issue-plugin-host --help' for every command.\n")
-                 .c_str(),
-             stderr);
-  return host::kExitUsage;
-}
-
 // Directory names are handed over without a trailing separator, as the plug-in expects.
 std::string without_trailing_slash(std::string directory) {
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
@@ -52,40 +37,33 @@ std::string without_trailing_slash(std::string directory) {
 }
 
 int run(int argc, char** argv) {
-  host::Arguments arguments;
-  try {
-    arguments = host::parse_arguments(std::vector<std::string>(argv + 1, argv + argc),
-                                      host::default_plugin_path());
-  } catch (const host::UsageError& error) {
-    std::string command;
-    for (int i = 1; i < argc && command.empty(); ++i) {
-      if (!host::command_synopsis(argv[i]).empty()) command = argv[i];
-    }
-    return usage_failure(error.what(), command);
+  host::CommandLine line =
+      host::read_command_line(std::vector<std::string>(argv + 1, argv + argc), host::default_plugin_path());
+  if (!line.run) {
+    host::print_out(line.out);
+    std::fputs(line.err.c_str(), stderr);
+    return line.status;
   }
-  if (arguments.help) {
-    const std::string synopsis = host::command_synopsis(arguments.command);
-    host::print_out(synopsis.empty() ? host::usage_text() : synopsis + "\n");
-    return host::kExitOk;
-  }
-  arguments.data_dir = without_trailing_slash(arguments.data_dir);
-
+  host::Options& options = line.options;
+  options.data_dir = without_trailing_slash(options.data_dir);
   try {
-    host::Plugin plugin(arguments.plugin_path);
+    host::Plugin plugin(options.plugin_path);
     std::string message;
-    if (!plugin.initialize(arguments.data_dir, message)) {
+    if (!plugin.initialize(options.data_dir, message)) {
       host::print_error("Initialize failed: " + message);
       return host::kExitFailure;
     }
     for (const auto& entry : kCommands) {
-      if (arguments.command == entry.name) return entry.run(arguments, plugin);
+      if (options.command == entry.name) return entry.run(options, plugin);
     }
-    return usage_failure("unknown command \"" + arguments.command + "\"", "");
+    host::print_error("unknown command \"" + options.command + "\"");
+    return host::kExitUsage;
   } catch (const host::PluginLoadError& error) {
     host::print_error(error.what());
     return host::kExitFailure;
   } catch (const host::UsageError& error) {
-    return usage_failure(error.what(), arguments.command);
+    host::print_error(error.what());
+    return host::kExitUsage;
   } catch (const host::PasswordError& error) {
     host::print_error(error.what());
     return host::kExitUsage;

@@ -52,43 +52,20 @@ void close_library(void* handle) { dlclose(handle); }
 
 #endif
 
-void* symbol(void* handle, const char* name) {
-  void* address = find_symbol(handle, name);
-  if (address == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-  return address;
-}
-
-template <class Fn>
-void bind(void* handle, Fn& fn, const char* name) {
-  fn = reinterpret_cast<Fn>(symbol(handle, name));
-}
-
 }  // namespace
 
 LoadedPlugin::LoadedPlugin(const std::string& path) {
   handle = open_library(path);
-  APIVersion = static_cast<const int32_t*>(symbol(handle, "KOVAIP_APIVersion"));
-  PluginProvider = static_cast<const char*>(symbol(handle, "KOVAIP_PluginProvider"));
-  PluginNotes = static_cast<const char*>(symbol(handle, "KOVAIP_PluginNotes"));
-  PluginVersion = static_cast<const char*>(symbol(handle, "KOVAIP_PluginVersion"));
-  PluginUUID = static_cast<const char*>(symbol(handle, "KOVAIP_PluginUUID"));
-  PluginAuthors = static_cast<const char*>(symbol(handle, "KOVAIP_PluginAuthors"));
-  bind(handle, Initialize, "Initialize");
-  bind(handle, Uninitialize, "Uninitialize");
-  bind(handle, FreeString, "FreeString");
-  bind(handle, FreeStringList, "FreeStringList");
-  bind(handle, FreeConnectionList, "FreeConnectionList");
-  bind(handle, FreeCustomFieldsList, "FreeCustomFieldsList");
-  bind(handle, FreeIssue, "FreeIssue");
-  bind(handle, FreeIssueList, "FreeIssueList");
-  bind(handle, FreeFailedAttachmentList, "FreeFailedAttachmentList");
-  bind(handle, GetConnectionList, "GetConnectionList");
-  bind(handle, GetFilterList, "GetFilterList");
-  bind(handle, GetIssueList, "GetIssueList");
-  bind(handle, GetIssueDetails, "GetIssueDetails");
-  bind(handle, GetFixWorkflow, "GetFixWorkflow");
-  bind(handle, ValidateWorkflow, "ValidateWorkflow");
-  bind(handle, AttachToIssues, "AttachToIssues");
+  try {
+    bind_issue_plugin_exports(*this, [this](const char* name) {
+      void* address = find_symbol(handle, name);
+      if (address == nullptr) throw std::runtime_error(std::string("missing export ") + name);
+      return address;
+    });
+  } catch (...) {
+    close_library(handle);
+    throw;
+  }
 }
 
 LoadedPlugin::~LoadedPlugin() {

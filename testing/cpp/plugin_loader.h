@@ -2,13 +2,14 @@
 // symbols by name.
 #pragma once
 
-#include "issue_plugin_api.h"
+#include "issue_plugin_exports.h"
 
 #include <string>
 
 namespace test_support {
 
-struct LoadedPlugin {
+// Every export of issue_plugin_exports.h, bound by name.
+struct LoadedPlugin : IssuePluginExports {
   // Throws std::runtime_error on failure. An empty path binds the running program's own
   // exports, for a test that links the plug-in into itself.
   explicit LoadedPlugin(const std::string& path);
@@ -17,30 +18,6 @@ struct LoadedPlugin {
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
   void* handle = nullptr;
-
-  const int32_t* APIVersion = nullptr;
-  const char* PluginProvider = nullptr;
-  const char* PluginNotes = nullptr;
-  const char* PluginVersion = nullptr;
-  const char* PluginUUID = nullptr;
-  const char* PluginAuthors = nullptr;
-
-  InitializeFn Initialize = nullptr;
-  UninitializeFn Uninitialize = nullptr;
-  FreeStringFn FreeString = nullptr;
-  FreeStringListFn FreeStringList = nullptr;
-  FreeConnectionListFn FreeConnectionList = nullptr;
-  FreeCustomFieldsListFn FreeCustomFieldsList = nullptr;
-  FreeIssueFn FreeIssue = nullptr;
-  FreeIssueListFn FreeIssueList = nullptr;
-  FreeFailedAttachmentListFn FreeFailedAttachmentList = nullptr;
-  GetConnectionListFn GetConnectionList = nullptr;
-  GetFilterListFn GetFilterList = nullptr;
-  GetIssueListFn GetIssueList = nullptr;
-  GetIssueDetailsFn GetIssueDetails = nullptr;
-  GetFixWorkflowFn GetFixWorkflow = nullptr;
-  ValidateWorkflowFn ValidateWorkflow = nullptr;
-  AttachToIssuesFn AttachToIssues = nullptr;
 };
 
 }  // namespace test_support

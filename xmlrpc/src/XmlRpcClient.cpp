@@ -1,8 +1,8 @@
 // The XML-RPC client: encodes a call, posts it, keeps the cookie file, decodes the reply.
 #include <XmlRpc/XmlRpcClient.h>
+#include <XmlRpc/XmlRpcEndpoint.h>
 
 #include "cookie_jar.h"
-#include "endpoint.h"
 #include "http_transport.h"
 #include "wire_decode.h"
 #include "wire_encode.h"
@@ -31,7 +31,7 @@ struct XmlRpcClient::Impl {
   std::string uri;
   std::string cookie_file;
   detail::HttpSettings settings;
-  detail::Endpoint endpoint;
+  Endpoint endpoint;
   TransportFailure failure;
   std::unique_ptr<detail::HttpTransport> transport;  // opened on the first call
   detail::HttpReply reply;
@@ -39,7 +39,7 @@ struct XmlRpcClient::Impl {
 
   Impl(std::string host_text, int port_number, std::string path)
       : host(std::move(host_text)), port(port_number), uri(std::move(path)),
-        endpoint(detail::make_endpoint(host, port, uri)) {}
+        endpoint(makeEndpoint(host, port, uri)) {}
 
   int fail(int code, std::string detail) {
     failure.code = code;
@@ -132,5 +132,10 @@ const std::string& XmlRpcClient::host() const noexcept { return impl_->host; }
 int XmlRpcClient::port() const noexcept { return impl_->port; }
 const std::string& XmlRpcClient::uri() const noexcept { return impl_->uri; }
 const std::string& XmlRpcClient::cookieFilePath() const noexcept { return impl_->cookie_file; }
+const Endpoint& XmlRpcClient::endpoint() const noexcept { return impl_->endpoint; }
+int XmlRpcClient::connectTimeout() const noexcept {
+  return static_cast<int>(impl_->settings.connect_timeout_seconds);
+}
+bool XmlRpcClient::verifiesTls() const noexcept { return impl_->settings.verify_tls; }
 
 }  // namespace XmlRpc

@@ -1,6 +1,7 @@
 // Readers of the connections file (BugzillaConnections.txt): XML with elements only, so the
 // plug-in may join its lines with nothing between them. One expat pass collects every
 // <connection>, the <velloran_server> section and any fault; each reader then takes its part.
+#include <XmlRpc/AsciiCase.h>
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <expat.h>
@@ -72,17 +73,6 @@ std::string quoted(const std::string& value) {
   return "\"" + value.substr(0, kShown) + "...\"";
 }
 
-bool equalsIgnoringCase(const std::string& text, const char* word) {
-  size_t i = 0;
-  for (; word[i] != '\0'; ++i) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return i == text.size();
-}
-
 // Plain decimal digits only: no sign, no spaces inside, no hex. Returns false when the text
 // is not such a number; `value` is LLONG_MAX-capped so range checks stay simple.
 bool parseDecimal(const std::string& text, long long& value) {
@@ -104,8 +94,8 @@ bool convertMember(const MemberRule& rule, const std::string& text, XmlRpcValue&
       out = text;
       return true;
     case MemberKind::Flag:
-      if (equalsIgnoringCase(text, "true") || equalsIgnoringCase(text, "false")) {
-        out = equalsIgnoringCase(text, "true");
+      if (equalsIgnoringAsciiCase(text, "true") || equalsIgnoringAsciiCase(text, "false")) {
+        out = equalsIgnoringAsciiCase(text, "true");
         return true;
       }
       problem = name + " is neither true nor false: " + quoted(text);
@@ -113,7 +103,7 @@ bool convertMember(const MemberRule& rule, const std::string& text, XmlRpcValue&
     case MemberKind::Authentication:
       // Stored in lower case, so that readers compare one spelling.
       for (const char* kind : {"password", "api_key"}) {
-        if (equalsIgnoringCase(text, kind)) {
+        if (equalsIgnoringAsciiCase(text, kind)) {
           out = kind;
           return true;
         }

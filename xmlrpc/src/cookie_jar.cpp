@@ -2,6 +2,7 @@
 
 #include "atomic_file.h"
 
+#include <XmlRpc/AsciiCase.h>
 #include <XmlRpc/XmlRpcPlatform.h>
 
 #include <curl/curl.h>
@@ -15,13 +16,6 @@ namespace XmlRpc {
 namespace detail {
 
 namespace {
-
-std::string lower_case(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string trim(const std::string& text, size_t begin, size_t end) {
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
@@ -74,10 +68,10 @@ bool parse_cookie_text(const std::string& text, CookieText& out) {
     if (end == std::string::npos) end = text.size();
     const size_t eq = text.find('=', begin);
     const bool has_value = eq != std::string::npos && eq < end;
-    const std::string attribute = lower_case(trim(text, begin, has_value ? eq : end));
+    const std::string attribute = asciiLowercase(trim(text, begin, has_value ? eq : end));
     const std::string value = has_value ? trim(text, eq + 1, end) : std::string();
     if (attribute == "domain") {
-      std::string domain = lower_case(value);
+      std::string domain = asciiLowercase(value);
       if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
       if (!domain.empty()) {
         out.domain = domain;
@@ -149,9 +143,9 @@ std::string format_cookie_date(int64_t seconds) {
 }
 
 bool domain_matches(const std::string& host, const std::string& domain) {
-  if (host.size() == domain.size()) return lower_case(host) == domain;
+  if (host.size() == domain.size()) return asciiLowercase(host) == domain;
   if (host.size() < domain.size() + 1 || is_ip_address(host)) return false;
-  const std::string lower = lower_case(host);
+  const std::string lower = asciiLowercase(host);
   return lower.compare(lower.size() - domain.size(), domain.size(), domain) == 0 &&
          lower[lower.size() - domain.size() - 1] == '.';
 }
@@ -179,7 +173,7 @@ bool parse_set_cookie(const std::string& header_value, const std::string& host,
   CookieText text;
   if (!parse_cookie_text(line, text)) return false;
 
-  const std::string lower_host = lower_case(host);
+  const std::string lower_host = asciiLowercase(host);
   if (text.has_domain) {
     // A server may widen a cookie to its own parent domains, never to another site or to a
     // bare top-level name.

@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCheckIn{{"--file", "M:B:R:f:1"}, "", "attach needs at least one bug"},
         BadCheckIn{{"--bug", "Demo:1"}, "", "attach needs at least one file"},
         BadCheckIn{{}, "{\"bugs\": [{\"connection\": \"Demo\", \"id\": \"1\"},]}",
-                   "not valid JSON: line 1, column 45: unexpected character ']'"},
+                   "not valid JSON: parse error at line 1, column 45"},
         BadCheckIn{{}, "{\"bugs\": [], \"file\": []}", "unknown member \"file\""},
         BadCheckIn{{}, "{\"bugs\": [{\"connection\": \"Demo\"}]}",
                    "bugs[0]: \"id\" is missing"},

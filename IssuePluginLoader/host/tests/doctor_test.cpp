@@ -211,6 +211,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "\"no-such-host.invalid\" does not resolve", "check the host name"},
         Failure{"WrongPort", closed_port_of, nullptr, false, nullptr, "Demo", true, nullptr,
                 "TCP port", "Connection refused", "check <port>"},
+        // An IPv6 literal is split by the client's own URL parser: DNS and TCP see "::1".
+        Failure{"Ipv6LiteralReachesTheTcpStep",
+                [](test_support::ConnectionSpec& spec) {
+                  spec.server_url = "http://[::1]";
+                  spec.port = test_support::refused_port();
+                },
+                nullptr, false, nullptr, "Demo", false, nullptr, "TCP port",
+                " of ::1 does not accept connections", "check <port>"},
         Failure{"HttpsToAPlainHttpPort",
                 [](test_support::ConnectionSpec& spec) { spec.server_url = "https://127.0.0.1"; },
                 nullptr, false, nullptr, "Demo", true, nullptr, "TLS", "the TLS handshake failed",

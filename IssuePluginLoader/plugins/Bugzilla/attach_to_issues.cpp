@@ -5,6 +5,7 @@
 #include "fix_workflow.h"
 #include "plugin_state.h"
 #include "records.h"
+#include "reply_reading.h"
 #include "server_calls.h"
 
 #include <XmlRpc/XmlRpcValue.h>

@@ -4,6 +4,7 @@
 
 #include "plugin_state.h"
 #include "records.h"
+#include "reply_reading.h"
 
 #include <XmlRpc/XmlRpcPlatform.h>
 
@@ -102,8 +103,6 @@ int find_connection_in(const std::string& path, const char* name, XmlRpcValue& c
   *error_out = dup_cstring(kConnectionNotFound);
   return 1;
 }
-
-char* value_to_cstring(XmlRpcValue value) { return dup_cstring(value.toText().c_str()); }
 
 int32_t get_connection_list(ConnectionEntry*** list_out, int32_t* count_out,
                             char** error_out) {

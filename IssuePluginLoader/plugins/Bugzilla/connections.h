@@ -21,9 +21,6 @@ int find_connection(const char* name, XmlRpc::XmlRpcValue& connection, char** er
 int find_connection_in(const std::string& path, const char* name,
                        XmlRpc::XmlRpcValue& connection, char** error_out);
 
-// A new text of the value read as text (invalid: "", int: its digits), cut at the first NUL.
-char* value_to_cstring(XmlRpc::XmlRpcValue value);
-
 int32_t get_connection_list(ConnectionEntry*** list_out, int32_t* count_out, char** error_out);
 
 }  // namespace bugzilla

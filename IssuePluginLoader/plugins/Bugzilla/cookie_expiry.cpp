@@ -8,7 +8,7 @@
 // next ';' and the scan goes on, so an expiry attribute after a long cookie value is still
 // found; a long piece that itself begins with " expires" is parsed from its first 499
 // characters.
-#include "server_calls.h"
+#include "cookie_expiry.h"
 
 #include <XmlRpc/XmlRpcPlatform.h>
 

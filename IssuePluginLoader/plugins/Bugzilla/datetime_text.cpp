@@ -1,5 +1,5 @@
 // Bugzilla date-times as the text the host shows: YYYY-MM-DDTHH:MM:SS.
-#include "issues.h"
+#include "datetime_text.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,6 +1,7 @@
 // One bug's details: the bug as an IssueRecord and a list of its fields with their values,
 // adapted to the server's Bugzilla version (asked anew on every call).
 #include "connections.h"
+#include "datetime_text.h"
 #include "issues.h"
 #include "plugin_state.h"
 #include "query_failures.h"
@@ -137,6 +138,8 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
   const int found =
       find_connection(text_or_empty(context.connection_name), connection, error_out);
   if (found != 0) return found;
+  // Declared before the client, which refers to it during the comments call.
+  const XmlRpc::XmlRpcFilter comments_filter = first_comment_filter();
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
   const Authentication authentication = authentication_of(connection);
 
@@ -176,8 +179,10 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     }
     caption = kCaptionGetComments;
     XmlRpcValue comments_reply;
+    client->setReplyFilter(&comments_filter);
     code = call_with_login(*client, context, "Bug.comments", comments_reply,
                            std::move(comments_request), authentication);
+    client->setReplyFilter(nullptr);
     if (call_failed(code, comments_reply)) {
       return report_failed_call(code, caption, error_out, std::move(comments_reply));
     }

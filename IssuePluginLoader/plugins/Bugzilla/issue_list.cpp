@@ -36,14 +36,6 @@ XmlRpcFilter search_reply_filter() {
   return filter;
 }
 
-// ... and of the comments reply: the text of each bug's first comment.
-XmlRpcFilter comments_reply_filter() {
-  XmlRpcFilter filter;
-  filter.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"),
-               Step::element(0), Step::member("text")});
-  return filter;
-}
-
 // {"product", the filter's user member if any, "token"} as the only parameter.
 XmlRpcValue search_parameters(const XmlRpcValue& connection, const char* login,
                               const char* filter) {
@@ -87,7 +79,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
   }
   // Declared before the client, which refers to them during its calls.
   const XmlRpcFilter search_filter = search_reply_filter();
-  const XmlRpcFilter comments_filter = comments_reply_filter();
+  const XmlRpcFilter comments_filter = first_comment_filter();
   std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
   const Authentication authentication = authentication_of(connection);
   // Every listing logs in afresh.

@@ -22,8 +22,4 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
                           IssueRecord** issue_out, CustomFieldRecord*** fields_out,
                           int32_t* count_out, char** error_out);
 
-// YYYY-MM-DDTHH:MM:SS in a new buffer of kDateTimeTextSize bytes.
-constexpr size_t kDateTimeTextSize = 30;
-char* datetime_to_text(XmlRpc::XmlRpcValue value);
-
 }  // namespace bugzilla

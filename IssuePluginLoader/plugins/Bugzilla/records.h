@@ -37,19 +37,11 @@ void free_failed_attachment_list(FailedAttachment** list, uint32_t count) noexce
 template <class Record, void (*Release)(Record**, uint32_t) noexcept>
 class OwnedList {
 public:
-  OwnedList() = default;
   OwnedList(Record** list, uint32_t count) : list_(list), count_(count) {}
   OwnedList(const OwnedList&) = delete;
   OwnedList& operator=(const OwnedList&) = delete;
   ~OwnedList() { Release(list_, count_); }
-  Record** get() const { return list_; }
-  uint32_t count() const { return count_; }
   Record*& operator[](size_t i) { return list_[i]; }
-  void reset(Record** list, uint32_t count) {
-    Release(list_, count_);
-    list_ = list;
-    count_ = count;
-  }
   Record** release() {
     Record** list = list_;
     list_ = nullptr;
@@ -65,7 +57,6 @@ private:
 using OwnedIssueList = OwnedList<IssueRecord, free_issue_list>;
 using OwnedFieldList = OwnedList<CustomFieldRecord, free_custom_fields_list>;
 using OwnedConnectionList = OwnedList<ConnectionEntry, free_connection_list>;
-using OwnedFailedList = OwnedList<FailedAttachment, free_failed_attachment_list>;
 using OwnedStringList = OwnedList<char, free_string_list>;
 
 }  // namespace bugzilla

@@ -67,4 +67,14 @@ char* reply_cstring(const XmlRpcValue& value) {
   return dup_cstring(value.toText().c_str());  // invalid, int, or the kind error
 }
 
+char* value_to_cstring(XmlRpcValue value) { return dup_cstring(value.toText().c_str()); }
+
+XmlRpc::XmlRpcFilter first_comment_filter() {
+  using Step = XmlRpc::XmlRpcFilter::Step;
+  XmlRpc::XmlRpcFilter filter;
+  filter.keep({Step::member("bugs"), Step::anyMember(), Step::member("comments"), Step::element(0),
+               Step::member("text")});
+  return filter;
+}
+
 }  // namespace bugzilla

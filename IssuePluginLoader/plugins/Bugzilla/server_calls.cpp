@@ -3,13 +3,14 @@
 #include "server_calls.h"
 
 #include "api_key_calls.h"
+#include "cookie_expiry.h"
 #include "plugin_state.h"
 #include "records.h"
 
 #include <XmlRpc/XmlRpcPlatform.h>
 
-#include <cctype>
-#include <cerrno>
+#include <algorithm>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,6 @@ const char kCaptionAddComment[] = "Add Comment";
 namespace {
 
 using XmlRpc::XmlRpcClient;
-using XmlRpc::XmlRpcException;
 using XmlRpc::XmlRpcValue;
 
 constexpr char kTokenMember[] = "token";
@@ -44,43 +44,15 @@ std::string member_text(const XmlRpcValue& connection, const char* name) {
   return member ? member->toText() : std::string();
 }
 
-// The member as a whole number; false when absent. An int is taken as it is; a text must be
-// a decimal number (blanks around it allowed), anything else throws XmlRpcException.
-bool member_int(const XmlRpcValue& connection, const char* name, long& out) {
+// A member the connections reader typed (numbers as int, verify_tls as a boolean), used as it
+// was read; null when absent.
+const XmlRpcValue* typed_member(const XmlRpcValue& connection, const char* name,
+                                XmlRpcValue::Type type) {
   const XmlRpcValue* member = connection.find(name);
-  if (member == nullptr || !member->valid()) return false;
-  const std::string text = member->toText();  // an int gives its digits
-  const char* start = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(start, &end, 10);
-  while (end != nullptr && std::isspace(static_cast<unsigned char>(*end))) ++end;
-  if (end == start || *end != '\0' || errno == ERANGE) {
-    throw XmlRpcException(std::string("connection member ") + name + " is not a number");
-  }
-  out = value;
-  return true;
+  return member != nullptr && member->getType() == type ? member : nullptr;
 }
 
-// A yes/no member; false when absent. Only an explicit "false", "no", "off" or 0 says no,
-// so a mistyped value keeps the safe setting.
-bool member_flag(const XmlRpcValue& connection, const char* name, bool& out) {
-  const XmlRpcValue* member = connection.find(name);
-  if (member == nullptr || !member->valid()) return false;
-  XmlRpcValue copy(*member);
-  switch (copy.getType()) {
-    case XmlRpcValue::TypeBoolean: out = copy.asBool(); return true;
-    case XmlRpcValue::TypeInt: out = copy.asInt() != 0; return true;
-    default: break;
-  }
-  std::string text = copy.toText();
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-  out = !(text == "false" || text == "no" || text == "off" || text == "0");
-  return true;
-}
+int int_of(const XmlRpcValue* member) { return XmlRpcValue(*member).asInt(); }
 
 int clamp_to_int(long value) {
   if (value > INT_MAX) return INT_MAX;
@@ -190,33 +162,33 @@ std::string session_server_of(const XmlRpc::XmlRpcClient& client) {
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection) {
   const std::string host = member_text(connection, "server_url");
   const std::string uri = member_text(connection, "web_service_extension");
-  long port = 0;
-  member_int(connection, "port", port);
+  const XmlRpcValue* port = typed_member(connection, "port", XmlRpcValue::TypeInt);
 
-  auto client = std::make_unique<XmlRpcClient>(host.c_str(), clamp_to_int(port), uri.c_str());
+  auto client = std::make_unique<XmlRpcClient>(host.c_str(), port ? int_of(port) : 0, uri.c_str());
   // An API key needs no session: the cookie file is neither read nor written.
   if (authentication_of(connection) == Authentication::Password) {
     client->setCookieFilePath(plugin_state().cookie_file_path);
   }
 
-  // Optional settings; what is absent (or negative) keeps the client's default.
-  long number = 0;
-  if (member_int(connection, "connect_timeout_seconds", number) && number >= 0) {
-    client->setConnectTimeout(clamp_to_int(number));
+  // Optional settings (the reader allows positive numbers only); absent keeps the default.
+  if (const XmlRpcValue* seconds =
+          typed_member(connection, "connect_timeout_seconds", XmlRpcValue::TypeInt)) {
+    client->setConnectTimeout(int_of(seconds));
   }
-  if (member_int(connection, "timeout_seconds", number) && number >= 0) {
-    client->setIdleTimeout(clamp_to_int(number));
+  if (const XmlRpcValue* seconds = typed_member(connection, "timeout_seconds", XmlRpcValue::TypeInt)) {
+    client->setIdleTimeout(int_of(seconds));
   }
-  if (member_int(connection, "max_response_mb", number) && number >= 0) {
+  if (const XmlRpcValue* mb = typed_member(connection, "max_response_mb", XmlRpcValue::TypeInt)) {
     const size_t mebibyte = size_t{1} << 20;
-    const size_t megabytes = static_cast<size_t>(number);
+    const size_t megabytes = static_cast<size_t>(std::max(0, int_of(mb)));
     client->setMaxResponseBytes(megabytes > SIZE_MAX / mebibyte ? SIZE_MAX
                                                                 : megabytes * mebibyte);
   }
   const std::string ca_file = member_text(connection, "ca_file");
   if (!ca_file.empty()) client->setCaFile(ca_file);
-  bool verify = true;
-  if (member_flag(connection, "verify_tls", verify)) client->setVerifyTls(verify);
+  if (const XmlRpcValue* verify = typed_member(connection, "verify_tls", XmlRpcValue::TypeBoolean)) {
+    client->setVerifyTls(XmlRpcValue(*verify).asBool());
+  }
   return client;
 }
 

@@ -7,7 +7,6 @@
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcValue.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -63,11 +62,5 @@ char* format_message(const char* format, const char* argument);
 // The message for a reply that holds a member of an unexpected kind (the value type raised
 // XmlRpc::XmlRpcException while it was read): names the operation's caption.
 char* reply_not_understood(const char* caption);
-
-// 1 when the cookie file's first expiry lies within the next hour (or is unreadable), 0 when
-// it lies further ahead or the file has no expiry. Pieces longer than 499 characters are cut
-// to 499 and the scan goes on past them. `now_seconds`: the clock, seconds since 1970 UTC.
-int cookie_expired(std::FILE* stream);
-int cookie_expired(std::FILE* stream, double now_seconds);
 
 }  // namespace bugzilla

@@ -1,6 +1,7 @@
 // One XML-RPC endpoint reached over HTTP or HTTPS, with an optional shared cookie file.
 #pragma once
 
+#include <XmlRpc/XmlRpcEndpoint.h>
 #include <XmlRpc/XmlRpcExport.h>
 #include <XmlRpc/XmlRpcFilter.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -71,6 +72,10 @@ public:
   int port() const noexcept;
   const std::string& uri() const noexcept;
   const std::string& cookieFilePath() const noexcept;
+  // Where the calls go, as the host, port and path were split (XmlRpcEndpoint.h).
+  const Endpoint& endpoint() const noexcept;
+  int connectTimeout() const noexcept;
+  bool verifiesTls() const noexcept;
 
 private:
   struct Impl;

@@ -3,6 +3,7 @@
 #include "connections.h"
 #include "plugin_state.h"
 #include "records.h"
+#include "reply_reading.h"
 #include "test_server.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The cookie expiry check: which piece counts, how its date is read, the true calendar, and
 // the one-hour margin. The clock is always passed in.
-#include "server_calls.h"
+#include "cookie_expiry.h"
 #include "test_platform.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // datetime_to_text: the YYYY-MM-DDTHH:MM:SS text of a date-time value, in a 30-byte buffer.
-#include "issues.h"
+#include "datetime_text.h"
 #include "records.h"
 #include "reply_values.h"
 
