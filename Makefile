@@ -94,7 +94,7 @@ windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc issue-plugin-host
 	rm -rf $(WIN_BUILD)/dist
 	cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist --strip
-	tools/check-windows-dist.sh $(WIN_BUILD)/dist IssuePluginLoader/plugins/Bugzilla/exports.map
+	tools/check-windows-dist.sh $(WIN_BUILD)/dist IssuePluginLoader/include/issue_plugin_exports.h
 	cd $(WIN_BUILD) && cpack -G ZIP
 
 # The Windows test suites under wine, against the python test servers on this machine.

@@ -2,8 +2,8 @@
 # Checks a Windows install folder: every DLL and program in it imports only Windows' own DLLs
 # and DLLs of the folder, and Bugzilla.dll exports exactly the names of the plug-in API.
 set -euo pipefail
-dist=${1:?usage: check-windows-dist.sh DIST_DIR EXPORTS_MAP}
-exports_map=${2:?usage: check-windows-dist.sh DIST_DIR EXPORTS_MAP}
+dist=${1:?usage: check-windows-dist.sh DIST_DIR EXPORTS_HEADER}
+exports_header=${2:?usage: check-windows-dist.sh DIST_DIR EXPORTS_HEADER}
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 
 # What every Windows installation has (lower case).
@@ -26,12 +26,16 @@ for binary in "$dist"/*.dll "$dist"/*.exe; do
   done < <("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p')
 done
 
-expected=$(sed -n '/global:/,/local:/p' "$exports_map" | sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' | sort)
+list_entries() {  # the names in one X-macro list of the header
+  sed -n "/#define ISSUE_PLUGIN_$1(X)/,/^\$/p" "$exports_header" | grep -o 'X([A-Za-z_0-9]*' |
+    sed 's/^X(//'
+}
+expected=$( (list_entries DESCRIPTORS | sed 's/^/KOVAIP_/'; list_entries FUNCTIONS) | sort)
 listed=$("$objdump" -p "$dist/Bugzilla.dll" |
          sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
          sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\] \(.*\)$/\1/p' | sort)
 if [ "$expected" != "$listed" ]; then
-  echo "check-windows-dist: Bugzilla.dll exports differ from $exports_map:" >&2
+  echo "check-windows-dist: Bugzilla.dll exports differ from $exports_header:" >&2
   diff <(echo "$expected") <(echo "$listed") >&2 || true
   status=1
 fi
