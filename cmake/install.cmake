@@ -46,28 +46,25 @@ if(BUGZILLA_RUNTIME_DLLS)
           PERMISSIONS ${BUGZILLA_LIBRARY_PERMISSIONS})
 endif()
 
-# A build without the host (Windows until it is ported) installs the plug-in's files only.
-if(TARGET issue-plugin-host)
-  install(TARGETS issue-plugin-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS issue-plugin-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-  # The host's way to its libraries and its default plug-in, both relative to its own directory.
-  # Worked out lexically from the relative install folders, so any prefix gives the same answer.
-  cmake_path(SET host_dir NORMALIZE "/prefix/${CMAKE_INSTALL_BINDIR}")
-  cmake_path(SET plugin_dir NORMALIZE "/prefix/${BUGZILLA_PLUGIN_INSTALL_DIR}")
-  cmake_path(RELATIVE_PATH plugin_dir BASE_DIRECTORY "${host_dir}"
-             OUTPUT_VARIABLE BUGZILLA_PLUGIN_DIR_FROM_HOST)
-  if(BUGZILLA_PLUGIN_DIR_FROM_HOST STREQUAL "" OR BUGZILLA_PLUGIN_DIR_FROM_HOST STREQUAL ".")
-    set(BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH "$<TARGET_FILE_NAME:Bugzilla>")
-  else()
-    set(BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH
-        "${BUGZILLA_PLUGIN_DIR_FROM_HOST}/$<TARGET_FILE_NAME:Bugzilla>")
-  endif()
-  target_compile_definitions(issue-plugin-host PRIVATE
-    INSTALLED_PLUGIN_RELATIVE_PATH="${BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH}")
-  if(NOT WIN32)
-    set_target_properties(issue-plugin-host PROPERTIES
-      INSTALL_RPATH "$ORIGIN/${BUGZILLA_PLUGIN_DIR_FROM_HOST}")
-  endif()
+# The host's way to its libraries and its default plug-in, both relative to its own directory.
+# Worked out lexically from the relative install folders, so any prefix gives the same answer.
+cmake_path(SET host_dir NORMALIZE "/prefix/${CMAKE_INSTALL_BINDIR}")
+cmake_path(SET plugin_dir NORMALIZE "/prefix/${BUGZILLA_PLUGIN_INSTALL_DIR}")
+cmake_path(RELATIVE_PATH plugin_dir BASE_DIRECTORY "${host_dir}"
+           OUTPUT_VARIABLE BUGZILLA_PLUGIN_DIR_FROM_HOST)
+if(BUGZILLA_PLUGIN_DIR_FROM_HOST STREQUAL "" OR BUGZILLA_PLUGIN_DIR_FROM_HOST STREQUAL ".")
+  set(BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH "$<TARGET_FILE_NAME:Bugzilla>")
+else()
+  set(BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH
+      "${BUGZILLA_PLUGIN_DIR_FROM_HOST}/$<TARGET_FILE_NAME:Bugzilla>")
+endif()
+target_compile_definitions(issue-plugin-host PRIVATE
+  INSTALLED_PLUGIN_RELATIVE_PATH="${BUGZILLA_INSTALLED_PLUGIN_RELATIVE_PATH}")
+if(NOT WIN32)
+  set_target_properties(issue-plugin-host PROPERTIES
+    INSTALL_RPATH "$ORIGIN/${BUGZILLA_PLUGIN_DIR_FROM_HOST}")
 endif()
 
 install(FILES ${BUGZILLA_SOURCE_ROOT}/IssuePluginLoader/include/issue_plugin_api.h
