@@ -71,3 +71,37 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
+
+# Windows: Bugzilla.dll, XmlRpc.dll, issue-plugin-host.exe and the tests cross-built with
+# mingw-w64 in $(WIN_BUILD); libcurl and expat come from Debian's source packages
+# (tools/windows-deps.sh), the tests and the demo run under wine (tools/with-wine.sh).
+WIN_BUILD ?= build-windows
+CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+.PHONY: windows-deps windows-configure windows test-windows demo-windows
+
+windows-deps:
+	@tools/install-deps.sh --windows
+
+windows-configure: windows-deps
+	prefix=$$(JOBS=$(JOBS) tools/windows-deps.sh) && \
+	  cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DBUGZILLA_WINDOWS_PREFIX="$$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
+
+# The install folder $(WIN_BUILD)/dist (the same install rules as on Linux), checked for imports
+# and exports, and its zip from CPack.
+windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target Bugzilla XmlRpc issue-plugin-host
+	rm -rf $(WIN_BUILD)/dist
+	cmake --install $(WIN_BUILD) --prefix $(WIN_BUILD)/dist --strip
+	tools/check-windows-dist.sh $(WIN_BUILD)/dist IssuePluginLoader/include/issue_plugin_exports.h
+	cd $(WIN_BUILD) && cpack -G ZIP
+
+# The Windows test suites under wine, against the python test servers on this machine.
+test-windows: windows
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	tools/with-wine.sh $(WIN_BUILD) ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS)
+
+# The demo walk-through with issue-plugin-host.exe and Bugzilla.dll under wine.
+demo-windows: windows
+	tools/with-wine.sh $(WIN_BUILD) testing/demo.sh $(WIN_BUILD)

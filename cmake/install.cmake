@@ -40,6 +40,12 @@ install(TARGETS Bugzilla XmlRpc
   LIBRARY DESTINATION ${BUGZILLA_PLUGIN_INSTALL_DIR} PERMISSIONS ${BUGZILLA_LIBRARY_PERMISSIONS}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
 
+# The mingw C++ runtime the DLLs share (cmake/windows.cmake), beside them.
+if(BUGZILLA_RUNTIME_DLLS)
+  install(FILES ${BUGZILLA_RUNTIME_DLLS} DESTINATION ${BUGZILLA_PLUGIN_INSTALL_DIR}
+          PERMISSIONS ${BUGZILLA_LIBRARY_PERMISSIONS})
+endif()
+
 install(TARGETS issue-plugin-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The host's way to its libraries and its default plug-in, both relative to its own directory.

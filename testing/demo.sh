@@ -20,11 +20,16 @@ BUILD=$(cd "$1" 2>/dev/null && pwd) || {
   exit 1
 }
 HOST="$BUILD/bin/issue-plugin-host"
+RUNNER=()
+if [ -f "$HOST.exe" ]; then  # a Windows build (make demo-windows): the host runs under wine
+  HOST="$HOST.exe"
+  RUNNER=(wine)
+fi
 DATA="$ROOT/.demo"
 DEMO_USER="alice@example.com"
 BUGS=(1 26)
 
-if [ ! -x "$HOST" ]; then
+if [ ! -f "$HOST" ]; then
   echo "demo: $HOST is missing; build it first (make build)" >&2
   exit 1
 fi
@@ -82,7 +87,7 @@ step() {
   for arg in "$@"; do shown+=" $(shell_word "${arg//$DATA/.demo}")"; done
   echo "== $STEP. issue-plugin-host --data-dir .demo$shown"
   local status=0
-  "$HOST" --data-dir "$DATA" "$@" || status=$?
+  "${RUNNER[@]}" "$HOST" --data-dir "$DATA" "$@" || status=$?
   if [ "$status" -ne "$expected" ]; then
     echo "demo: step $STEP ended with exit status $status, expected $expected" >&2
     exit 1

@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "credentials/password.h"
 #include "output/output.h"
+#include "platform/arguments.h"
 #include "plugin/plugin.h"
 #include "plugin_location.h"
 
@@ -73,7 +74,11 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
-    return run(argc, argv);
+    std::vector<std::string> arguments = host::utf8_arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return run(static_cast<int>(arguments.size()), pointers.data());
   } catch (const std::exception& error) {
     host::print_error(std::string("unexpected failure: ") + error.what());
     return host::kExitFailure;

@@ -3,6 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 // The build-tree plug-in and the installed plug-in's path relative to the installed host's
 // directory both come from CMake, which knows the install layout of each platform.
 #ifndef DEFAULT_PLUGIN_PATH
@@ -20,7 +24,11 @@ namespace fs = std::filesystem;
 // The directory of the running executable, symbolic links resolved; empty when unknown.
 // The one platform call of this file.
 fs::path executable_directory() {
-#if defined(__linux__)
+#if defined(_WIN32)
+  wchar_t name[32768];
+  const DWORD length = GetModuleFileNameW(nullptr, name, sizeof name / sizeof name[0]);
+  if (length != 0 && length < sizeof name / sizeof name[0]) return fs::path(name).parent_path();
+#elif defined(__linux__)
   std::error_code error;
   const fs::path executable = fs::read_symlink("/proc/self/exe", error);
   if (!error) return executable.parent_path();
@@ -36,7 +44,7 @@ std::string default_plugin_path() {
   if (!relative.empty() && !directory.empty()) {
     const fs::path installed = (directory / relative).lexically_normal();
     std::error_code error;
-    if (fs::is_regular_file(installed, error)) return installed.string();
+    if (fs::is_regular_file(installed, error)) return installed.u8string();
   }
   return DEFAULT_PLUGIN_PATH;
 }

@@ -2,92 +2,18 @@
 
 #include <XmlRpc/XmlRpcClient.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace test_support {
 
 namespace {
 
 constexpr int kStartupSeconds = 10;  // python's start-up on a loaded machine, with room
-constexpr int kStopSeconds = 5;
 constexpr int kControlIdleSeconds = 30;
-
-// Reads the "PORT n" line the server prints first, within kStartupSeconds.
-int read_port(int fd) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(kStartupSeconds);
-  std::string text;
-  while (text.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) throw std::runtime_error("test server: no port reported in time");
-    pollfd wait_for{fd, POLLIN, 0};
-    const int ready = poll(&wait_for, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) throw std::runtime_error("test server: no port reported in time");
-    char buffer[64];
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) throw std::runtime_error("test server: exited before reporting its port");
-    text.append(buffer, static_cast<size_t>(count));
-  }
-  int port = 0;
-  if (std::sscanf(text.c_str(), "PORT %d", &port) != 1 || port <= 0) {
-    throw std::runtime_error("test server: unexpected first line: " + text);
-  }
-  return port;
-}
-
-// SIGTERM, then SIGKILL if it has not ended within kStopSeconds; always reaped.
-void stop_process(pid_t pid) {
-  kill(pid, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopSeconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const pid_t done = waitpid(pid, nullptr, WNOHANG);
-    if (done == pid || (done < 0 && errno != EINTR)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
-
-pid_t spawn_server(const std::vector<std::string>& arguments, int stdout_fd) {
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  pid_t pid = -1;
-  const int failure = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failure != 0) {
-    throw std::runtime_error(std::string("test server: cannot start python3: ") +
-                             std::strerror(failure));
-  }
-  return pid;
-}
 
 std::string xml_text(const std::string& text) {
   std::string out;
@@ -108,39 +34,25 @@ TestServer::TestServer() : TestServer(Options()) {}
 
 TestServer::TestServer(const Options& options) {
   const bool full_path = !options.fixture.empty() && options.fixture[0] == '/';
+  // The server ends by itself should its parent die without stopping it.
   std::vector<std::string> arguments = {
-      "python3", TEST_SERVER_SCRIPT, "--port", "0",
+      "--port", "0",
       "--fixture", full_path ? options.fixture : TEST_FIXTURE_DIR "/" + options.fixture,
-      "--login-style", options.login_style,
-      "--parent-pid", std::to_string(getpid())};
+      "--login-style", options.login_style};
   if (options.version.empty()) {
     arguments.push_back("--no-version");
   } else {
     arguments.push_back("--version");
     arguments.push_back(options.version);
   }
-
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    throw std::runtime_error(std::string("test server: pipe: ") + std::strerror(errno));
+  process_ = std::make_unique<HelperProcess>(TEST_SERVER_SCRIPT, arguments, kStartupSeconds);
+  const std::string& line = process_->first_line();
+  if (std::sscanf(line.c_str(), "PORT %d", &port_) != 1 || port_ <= 0) {
+    throw std::runtime_error("test server: unexpected first line: " + line);
   }
-  try {
-    pid_ = spawn_server(arguments, pipe_fds[1]);
-    close(pipe_fds[1]);
-    pipe_fds[1] = -1;
-    port_ = read_port(pipe_fds[0]);
-  } catch (...) {
-    if (pipe_fds[1] >= 0) close(pipe_fds[1]);
-    close(pipe_fds[0]);
-    if (pid_ > 0) stop_process(pid_);
-    throw;
-  }
-  close(pipe_fds[0]);  // the server writes nothing after its port
 }
 
-TestServer::~TestServer() {
-  if (pid_ > 0) stop_process(pid_);
-}
+TestServer::~TestServer() = default;
 
 std::string TestServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
@@ -200,13 +112,7 @@ XmlRpc::XmlRpcValue TestServer::bug(int id) {
 
 void TestServer::expireSessions() { control("control.expire_sessions", XmlRpc::XmlRpcValue()); }
 
-TempDir::TempDir() {
-  std::string pattern = "/tmp/bugzilla-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error(std::string("TempDir: mkdtemp: ") + std::strerror(errno));
-  }
-  path_ = pattern;
-}
+TempDir::TempDir() : path_(make_temp_directory("bugzilla-test-")) {}
 
 TempDir::~TempDir() {
   std::error_code ignored;
@@ -258,18 +164,6 @@ ConnectionSpec connection_for(const TestServer& server, const std::string& name,
   connection.uri = server.uri();
   connection.product = product;
   return connection;
-}
-
-int refused_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 }  // namespace test_support

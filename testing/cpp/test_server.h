@@ -2,11 +2,13 @@
 // and drives it through its control service: recorded requests, fault injection, settings.
 #pragma once
 
+#include "test_platform.h"
+
 #include <XmlRpc/XmlRpcValue.h>
 
+#include <memory>
 #include <string>
 #include <vector>
-#include <sys/types.h>
 
 namespace test_support {
 
@@ -77,11 +79,11 @@ public:
 
 private:
   XmlRpc::XmlRpcValue control(const char* method, const XmlRpc::XmlRpcValue& params);
-  pid_t pid_ = -1;
+  std::unique_ptr<HelperProcess> process_;
   int port_ = 0;
 };
 
-// A fresh directory under /tmp, removed with its content when the object goes.
+// A fresh directory in the temporary folder, removed with its content when the object goes.
 class TempDir {
 public:
   TempDir();
@@ -114,8 +116,5 @@ std::string connections_file(const std::vector<ConnectionSpec>& connections,
 // A connection to `server`: server_url "http://127.0.0.1" with the server's port and uri.
 ConnectionSpec connection_for(const TestServer& server, const std::string& name,
                               const std::string& product = "Widgets");
-
-// A loopback port that nothing listens on: connecting to it is refused.
-int refused_port();
 
 }  // namespace test_support

@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 
 #include <XmlRpc/AsciiCase.h>
+#include <XmlRpc/XmlRpcPlatform.h>
 
 #include <curl/curl.h>
 
@@ -306,14 +307,14 @@ std::string cookie_header_from_file(const std::string& file, const std::string& 
   std::string text;
   if (file.empty() || !read_whole_file(file, text)) return std::string();
   return cookie_header(parse_cookie_file(text), host, request_path, secure,
-                       static_cast<int64_t>(std::time(nullptr)));
+                       platform::now_seconds());
 }
 
 bool store_response_cookies(const std::string& file, const std::string& host,
                             const std::string& request_path,
                             const std::vector<std::string>& set_cookie_values) {
   if (file.empty() || set_cookie_values.empty()) return true;
-  const auto now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = platform::now_seconds();
   std::vector<Cookie> received;
   for (const std::string& value : set_cookie_values) {
     Cookie cookie;
@@ -332,7 +333,7 @@ bool store_response_cookies(const std::string& file, const std::string& host,
   for (const Cookie& cookie : received) changed = apply_cookie(jar, cookie, now) || changed;
   if (!changed) return true;
   drop_expired(jar, now);
-  if (jar.empty()) return !exists || std::remove(file.c_str()) == 0;
+  if (jar.empty()) return !exists || platform::remove_file(file);
   return replace_file_atomically(file, format_cookie_file(jar));
 }
 

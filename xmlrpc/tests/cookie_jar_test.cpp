@@ -236,23 +236,21 @@ TEST(CookieJar, TheFileIsWrittenOnlyWhenCookiesChange) {
             "domain=127.0.0.1\n"
             "Bugzilla_logincookie=abc; path=/; expires=Fri, 01-Jan-2038 00:00:00 GMT; HttpOnly; "
             "domain=127.0.0.1\n");
-  struct stat info;
-  ASSERT_EQ(stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_TRUE(test_support::owner_only(file));
   EXPECT_EQ(cookie_header_from_file(file, "127.0.0.1", "/x", false),
             "Bugzilla_login=2; Bugzilla_logincookie=abc");
 
   // Someone else's line added since is kept; garbage is dropped at the rewrite.
   write(file, read(file) + "other=1; domain=localhost; path=/\nrubbish\n");
-  chmod(file.c_str(), 0644);
+  test_support::open_to_everybody(file);
+  ASSERT_FALSE(test_support::owner_only(file));
   ASSERT_TRUE(store_response_cookies(file, "127.0.0.1", "/x", {"Bugzilla_login=3; path=/"}));
   EXPECT_EQ(read(file),
             "Bugzilla_login=3; path=/; domain=127.0.0.1\n"
             "Bugzilla_logincookie=abc; path=/; expires=Fri, 01-Jan-2038 00:00:00 GMT; HttpOnly; "
             "domain=127.0.0.1\n"
             "other=1; domain=localhost; path=/\n");
-  ASSERT_EQ(stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_TRUE(test_support::owner_only(file));
 
   // A response that sets what is already there leaves the file alone.
   const std::string before = read(file);
@@ -271,5 +269,17 @@ TEST(CookieJar, TheFileIsWrittenOnlyWhenCookiesChange) {
   EXPECT_FALSE(exists(file));
 
   // No temporary files are left behind.
-  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.file("") + "')\"").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("")));
+}
+
+// Names arrive as UTF-8; Windows must not read them in its ANSI code page.
+TEST(CookieJar, FileNamedInUtf8) {
+  ScratchDir dir;
+  const std::string folder = dir.file("K\xC3\xBC\xCE\x94");  // "KüΔ"
+  ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(folder)));
+  const std::string file = folder + "/cookies.txt";
+  ASSERT_TRUE(store_response_cookies(file, "127.0.0.1", "/x", {"a=1; path=/"}));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(file)));
+  EXPECT_TRUE(test_support::owner_only(file));
+  EXPECT_EQ(cookie_header_from_file(file, "127.0.0.1", "/x", false), "a=1");
 }

@@ -2,24 +2,24 @@
 // writes, and date-time values (header only: each test file is its own executable).
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
+
+#include "test_platform.h"
 
 namespace lib_test {
 
 class ScratchDir {
 public:
-  ScratchDir() {
-    char name[] = "/tmp/xmlrpc_test.XXXXXX";
-    path_ = mkdtemp(name);
+  ScratchDir() : path_(test_support::make_temp_directory("xmlrpc_test.")) {}
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   std::string file(const char* name) const { return path_ + "/" + name; }
 
 private:
@@ -27,8 +27,8 @@ private:
 };
 
 inline bool exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
 }
 
 inline std::string read(const std::string& path) {

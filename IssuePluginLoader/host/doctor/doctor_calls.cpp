@@ -1,10 +1,11 @@
 #include "doctor/doctor_calls.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <random>
+#include <system_error>
 #include <vector>
 
 namespace host {
@@ -65,14 +66,20 @@ std::string fault_text(const CallResult& call) {
 }
 
 ScratchCookieFile::ScratchCookieFile() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/issue-plugin-host-doctor-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) != nullptr) {
-    directory_ = buffer.data();
-    file_ = directory_ + "/cookies.txt";
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);  // TMPDIR, TMP or TEMP, or /tmp
+  if (error) return;
+  std::mt19937_64 random(static_cast<uint64_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 20 && directory_.empty(); ++attempt) {
+    const fs::path candidate = base / ("issue-plugin-host-doctor-" + std::to_string(random()));
+    // create_directory fails on an existing one: the folder is ours alone.
+    if (fs::create_directory(candidate, error)) {
+      fs::permissions(candidate, fs::perms::owner_all, error);
+      directory_ = candidate.u8string();
+      file_ = (candidate / "cookies.txt").u8string();
+    }
   }
   // Without a directory the calls simply keep no cookies; a cookie-only login then fails
   // at the product step, which says so.
@@ -80,8 +87,8 @@ ScratchCookieFile::ScratchCookieFile() {
 
 ScratchCookieFile::~ScratchCookieFile() {
   if (directory_.empty()) return;
-  std::remove(file_.c_str());
-  rmdir(directory_.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::u8path(directory_), ignored);
 }
 
 }  // namespace host

@@ -1,19 +1,57 @@
 #include "doctor/doctor_network.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 
 namespace host {
 
+#if defined(_WIN32)
+namespace {
+
+// Winsock wants starting once per process; it stays up until the process ends.
+bool sockets_ready(std::string& problem) {
+  static const int started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  if (started != 0) problem = "Winsock did not start (error " + std::to_string(started) + ")";
+  return started == 0;
+}
+
+std::string socket_error_text(int code) {
+  char* text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string reason = text != nullptr ? text : "error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+}  // namespace
+#endif
+
 bool resolve_host(const std::string& host, int port, std::vector<ResolvedAddress>& addresses,
                   std::string& problem) {
+#if defined(_WIN32)
+  if (!sockets_ready(problem)) return false;
+#endif
   struct addrinfo hints {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -45,6 +83,51 @@ bool resolve_host(const std::string& host, int port, std::vector<ResolvedAddress
 namespace {
 
 // One non-blocking connect bounded by the timeout; false with the reason.
+#if defined(_WIN32)
+bool connect_one(const ResolvedAddress& address, int timeout_seconds, std::string& problem) {
+  const SOCKET fd = socket(address.family, SOCK_STREAM, IPPROTO_TCP);
+  if (fd == INVALID_SOCKET) {
+    problem = socket_error_text(WSAGetLastError());
+    return false;
+  }
+  u_long non_blocking = 1;
+  ioctlsocket(fd, FIONBIO, &non_blocking);
+  const auto* target = reinterpret_cast<const struct sockaddr*>(address.addr.data());
+  int error = 0;
+  if (connect(fd, target, static_cast<int>(address.addr.size())) != 0) {
+    error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(fd, &writable);
+      FD_SET(fd, &failed);
+      timeval wait{timeout_seconds, 0};
+      const int ready = select(0, nullptr, &writable, &failed, &wait);
+      if (ready == 0) {
+        closesocket(fd);
+        problem = "no answer within " + std::to_string(timeout_seconds) + " seconds";
+        return false;
+      }
+      int length = sizeof error;
+      error = 0;
+      if (ready == SOCKET_ERROR) {
+        error = WSAGetLastError();
+      } else if (FD_ISSET(fd, &failed) &&
+                 getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+                     0) {
+        error = WSAGetLastError();
+      }
+    }
+  }
+  closesocket(fd);
+  if (error != 0) {
+    problem = socket_error_text(error);
+    return false;
+  }
+  return true;
+}
+#else
 bool connect_one(const ResolvedAddress& address, int timeout_seconds, std::string& problem) {
   const int fd = socket(address.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
@@ -83,6 +166,8 @@ bool connect_one(const ResolvedAddress& address, int timeout_seconds, std::strin
   }
   return true;
 }
+
+#endif
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include "records.h"
 #include "reply_reading.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -33,7 +35,8 @@ XmlRpcValue::ValueArray& connections_of(XmlRpcValue& list) {
 }  // namespace
 
 bool read_joined_file(const std::string& path, std::string& joined) {
-  std::ifstream file(path);
+  // Binary: Windows' text mode would take "\r\n" out before the check below sees the bytes.
+  std::ifstream file(XmlRpc::platform::file_path(path), std::ios::binary);
   if (!file.is_open()) return false;
   joined.clear();
   std::string line;

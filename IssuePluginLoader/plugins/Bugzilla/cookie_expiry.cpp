@@ -10,6 +10,8 @@
 // characters.
 #include "cookie_expiry.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -83,7 +85,7 @@ double expiry_seconds(int day, int month, int year, int hour, int minute) {
 }  // namespace
 
 int cookie_expired(std::FILE* stream) {
-  return cookie_expired(stream, static_cast<double>(std::time(nullptr)));
+  return cookie_expired(stream, static_cast<double>(XmlRpc::platform::now_seconds()));
 }
 
 int cookie_expired(std::FILE* stream, double now_seconds) {

@@ -9,6 +9,7 @@
 #include "records.h"
 
 #include <XmlRpc/XmlRpcException.h>
+#include <XmlRpc/XmlRpcPlatform.h>
 
 #include <cstdio>
 #include <exception>
@@ -151,7 +152,7 @@ ISSUE_PLUGIN_EXPORT int32_t Uninitialize(void) {
       std::lock_guard<std::mutex> paths_lock(paths_mutex());
       cookie_path = plugin_state().cookie_file_path;
     }
-    return std::remove(cookie_path.c_str()) == 0 ? 0 : -1;
+    return XmlRpc::platform::remove_file(cookie_path) ? 0 : -1;
   } catch (...) {
     return -1;
   }

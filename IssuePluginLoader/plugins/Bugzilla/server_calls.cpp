@@ -7,6 +7,8 @@
 #include "plugin_state.h"
 #include "records.h"
 
+#include <XmlRpc/XmlRpcPlatform.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <climits>
@@ -63,7 +65,8 @@ int clamp_to_int(long value) {
 
 class CookieFile {
 public:
-  explicit CookieFile(const std::string& path) : stream_(std::fopen(path.c_str(), "rb")) {}
+  explicit CookieFile(const std::string& path)
+      : stream_(XmlRpc::platform::open_file(path, "rb")) {}
   ~CookieFile() { close(); }
   CookieFile(const CookieFile&) = delete;
   CookieFile& operator=(const CookieFile&) = delete;
@@ -127,7 +130,7 @@ bool reuse_session(const XmlRpc::XmlRpcClient& client, const RequestContext& con
                      state.session_server == session_server_of(client);
   if (!reuse) {
     cookie.close();
-    std::remove(state.cookie_file_path.c_str());  // a file that stays is harmless
+    XmlRpc::platform::remove_file(state.cookie_file_path);  // a file that stays is harmless
   }
   return reuse;
 }
@@ -206,7 +209,7 @@ int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
   if (!reused || !session_ended(code, result)) return code;
 
   // One fresh login and the call once more; what the repeat gets is reported as it comes.
-  std::remove(state.cookie_file_path.c_str());
+  XmlRpc::platform::remove_file(state.cookie_file_path);
   if (!log_in(client, context, result, code)) return code;
   refresh_token(params, state.session_token);
   return client.execute(method, params, result);

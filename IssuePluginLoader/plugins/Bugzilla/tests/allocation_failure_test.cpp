@@ -4,6 +4,8 @@
 //
 // The replaced allocation functions live in this executable, so they also serve the plug-in
 // and the XML-RPC library, which the dynamic linker binds to the executable's definitions.
+// Windows binds no DLL to them: there the plug-in, the library and the C++ runtime are linked
+// into this executable, which binds the exports from itself (an empty plug-in path).
 #include <XmlRpc/XmlRpcValue.h>
 #include <gtest/gtest.h>
 
@@ -59,12 +61,24 @@ void* allocate(std::size_t size, bool nothrow) noexcept {
 void* allocate_aligned(std::size_t size, std::align_val_t alignment, bool nothrow) noexcept {
   if (allocation_fails(nothrow)) return nullptr;
   const std::size_t align = static_cast<std::size_t>(alignment);
+#if defined(_WIN32)
+  return _aligned_malloc(size != 0 ? size : 1, align);
+#else
   void* memory = nullptr;
   if (posix_memalign(&memory, align < sizeof(void*) ? sizeof(void*) : align,
                      size != 0 ? size : 1) != 0) {
     return nullptr;
   }
   return memory;
+#endif
+}
+
+void release_aligned(void* memory) noexcept {
+#if defined(_WIN32)
+  _aligned_free(memory);
+#else
+  std::free(memory);
+#endif
 }
 
 void* allocate_or_throw(std::size_t size) {
@@ -108,15 +122,19 @@ void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { release_aligned(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { release_aligned(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
+  release_aligned(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+  release_aligned(memory);
+}
 void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
-  std::free(memory);
+  release_aligned(memory);
 }
 void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
-  std::free(memory);
+  release_aligned(memory);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The cookie expiry check: which piece counts, how its date is read, the true calendar, and
 // the one-hour margin. The clock is always passed in.
 #include "cookie_expiry.h"
+#include "test_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ double utc(int year, int month, int day, int hour, int minute) {
   t.tm_mday = day;
   t.tm_hour = hour;
   t.tm_min = minute;
-  return static_cast<double>(timegm(&t));
+  return static_cast<double>(test_support::utc_seconds(t));
 }
 
 // A cookie file line with an expiry attribute, as a server sends it.

@@ -38,8 +38,7 @@ using Methods = std::vector<std::string>;
 // The cookie date `seconds_from_now` away, as servers write it in expires attributes.
 std::string cookie_date(double seconds_from_now) {
   const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(seconds_from_now);
-  std::tm parts{};
-  gmtime_r(&when, &parts);
+  const std::tm parts = test_support::utc_parts(when);
   char text[64];
   std::strftime(text, sizeof text, "%a, %d-%b-%Y %H:%M:%S GMT", &parts);
   return text;
