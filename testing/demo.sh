@@ -43,25 +43,7 @@ mkdir -p "$DATA"
 trap stop_test_server EXIT
 start_test_server "$DATA" demo
 
-cat >"$DATA/BugzillaConnections.txt" <<EOF
-<?xml version="1.0" encoding="UTF-8"?>
-<bugzilla_connections>
-  <velloran_server>
-    <ip_address>vcs.example.com</ip_address>
-    <port>8081</port>
-  </velloran_server>
-  <connection>
-    <name>Demo</name>
-    <server_url>http://127.0.0.1</server_url>
-    <port>$PORT</port>
-    <web_service_extension>/xmlrpc.cgi</web_service_extension>
-    <product>Widgets</product>
-  </connection>
-</bugzilla_connections>
-EOF
-
-# The password goes in a file only this user can read, never on a command line.
-(umask 077 && printf '%s\n' "alice-pass-1" >"$DATA/password")
+write_demo_data "$DATA"
 
 # A word as a shell would need it typed: single quotes when it holds anything unusual.
 shell_word() {

@@ -91,19 +91,7 @@ echo "ok    the unpacked host and plug-in load the unpacked libXmlRpc.so"
 DATA="$WORK/data"
 mkdir "$DATA"
 start_test_server "$DATA" package_test
-cat >"$DATA/BugzillaConnections.txt" <<EOF
-<bugzilla_connections>
-  <velloran_server><ip_address>vcs.example.com</ip_address><port>8081</port></velloran_server>
-  <connection>
-    <name>Demo</name>
-    <server_url>http://127.0.0.1</server_url>
-    <port>$PORT</port>
-    <web_service_extension>/xmlrpc.cgi</web_service_extension>
-    <product>Widgets</product>
-  </connection>
-</bugzilla_connections>
-EOF
-(umask 077 && printf '%s\n' "alice-pass-1" >"$DATA/password")
+write_demo_data "$DATA"
 
 "$HOST" --data-dir "$DATA" --json describe >"$WORK/describe.json" || fail "describe failed"
 "$HOST" --data-dir "$DATA" --json list --connection Demo --user alice@example.com \

@@ -38,3 +38,27 @@ stop_test_server() {
     SERVER_PID=""
   fi
 }
+
+# write_demo_data DIR: the connections file with one connection "Demo" to the running test
+# server's product Widgets, and the demo user's password in DIR/password, readable by this user
+# only (a password never goes on a command line).
+write_demo_data() {
+  local dir=$1
+  cat >"$dir/BugzillaConnections.txt" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<bugzilla_connections>
+  <velloran_server>
+    <ip_address>vcs.example.com</ip_address>
+    <port>8081</port>
+  </velloran_server>
+  <connection>
+    <name>Demo</name>
+    <server_url>http://127.0.0.1</server_url>
+    <port>$PORT</port>
+    <web_service_extension>/xmlrpc.cgi</web_service_extension>
+    <product>Widgets</product>
+  </connection>
+</bugzilla_connections>
+XML
+  (umask 077 && printf '%s\n' "alice-pass-1" >"$dir/password")
+}
