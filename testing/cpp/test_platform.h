@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,26 @@ private:
   std::unique_ptr<Running> running_;
   std::string first_line_;
 };
+
+// A program run to its end: what it printed and how it ended.
+struct ProcessRun {
+  int status = -1;         // exit status; -1 when it did not exit normally or could not start
+  bool timed_out = false;  // it was still running at the deadline and was killed
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::map<std::string, std::string> env;  // added to (or replacing in) the environment
+  std::vector<std::string> unset;          // removed from the environment (applied first)
+  std::string input;                       // standard input (empty: the null device)
+  int timeout_seconds = 60;
+};
+
+// Runs `program` (a path, UTF-8) with `arguments` and collects both of its outputs, read as
+// text: on Windows the CR LF line ends of a text-mode stream come back as line feeds.
+ProcessRun run_process(const std::string& program, const std::vector<std::string>& arguments,
+                       const ProcessOptions& options);
 
 // A loopback port that nothing listens on: connecting to it is refused.
 int refused_port();

@@ -119,6 +119,87 @@ HelperProcess::~HelperProcess() {
   stop_process(running_->pid);
 }
 
+ProcessRun run_process(const std::string& program, const std::vector<std::string>& arguments,
+                       const ProcessOptions& options) {
+  ProcessRun run;
+  int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return run;
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    return run;
+  }
+  const bool feed = !options.input.empty();
+  if (feed && pipe2(in_pipe, O_CLOEXEC) != 0) in_pipe[0] = in_pipe[1] = -1;
+
+  std::vector<std::string> argv_text{program};
+  argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& text : argv_text) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in_fd = feed ? in_pipe[0] : open("/dev/null", O_RDONLY);
+    dup2(in_fd, STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (const auto& name : options.unset) unsetenv(name.c_str());
+    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (feed && in_pipe[0] >= 0) {
+    close(in_pipe[0]);
+    // Small inputs only (a password line): they fit the pipe's buffer.
+    const ssize_t written = write(in_pipe[1], options.input.data(), options.input.size());
+    (void)written;
+    close(in_pipe[1]);
+  }
+  if (pid < 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return run;
+  }
+
+  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open_count = 2;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  while (open_count > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      run.timed_out = true;
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  for (auto& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return run;
+}
+
 int refused_port() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

@@ -4,11 +4,14 @@
 
 #include <XmlRpc/XmlRpcClient.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <windows.h>
 #include <aclapi.h>
@@ -78,6 +81,164 @@ HelperProcess::~HelperProcess() {
   } catch (const std::exception&) {
     // The launcher ends every helper when it stops.
   }
+}
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0);
+  std::wstring result(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+  return result;
+}
+
+// One argument as the C runtime's command-line parser reads it back: quoted, with the
+// backslashes before a quote (or before the closing quote) doubled.
+void append_argument(std::wstring& line, const std::wstring& argument) {
+  if (!line.empty()) line += L' ';
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += argument;
+    return;
+  }
+  line += L'"';
+  size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
+}
+
+std::wstring upper(std::wstring name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+  return name;
+}
+
+// This process's environment with the options' changes, as CreateProcessW takes it: sorted
+// "NAME=value" strings, names compared without regard to case, ending in an empty string.
+std::wstring environment_block(const ProcessOptions& options) {
+  std::map<std::wstring, std::wstring> entries;  // upper-case name -> "Name=value"
+  if (wchar_t* current = GetEnvironmentStringsW()) {
+    for (const wchar_t* at = current; *at != L'\0'; at += wcslen(at) + 1) {
+      const std::wstring entry = at;
+      const size_t equals = entry.find(L'=', 1);  // "=C:=C:\\..." entries start with '='
+      if (equals != std::wstring::npos) entries[upper(entry.substr(0, equals))] = entry;
+    }
+    FreeEnvironmentStringsW(current);
+  }
+  for (const auto& name : options.unset) entries.erase(upper(wide(name)));
+  for (const auto& [name, value] : options.env) {
+    entries[upper(wide(name))] = wide(name) + L"=" + wide(value);
+  }
+  std::wstring block;
+  for (const auto& entry : entries) block += entry.second + L'\0';
+  block += L'\0';
+  return block;
+}
+
+void read_all(HANDLE pipe, std::string* sink) {
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) sink->append(buffer, n);
+}
+
+// Read as text, the way a text-mode stream writes it back: CR LF as one line feed.
+std::string as_text(const std::string& written) {
+  std::string text;
+  text.reserve(written.size());
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (written[i] == '\r' && i + 1 < written.size() && written[i + 1] == '\n') continue;
+    text += written[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+ProcessRun run_process(const std::string& program, const std::vector<std::string>& arguments,
+                       const ProcessOptions& options) {
+  ProcessRun run;
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+  HANDLE in_read = nullptr, in_write = nullptr;
+  const bool feed = !options.input.empty();
+  bool ready = CreatePipe(&out_read, &out_write, &inheritable, 0) &&
+               CreatePipe(&err_read, &err_write, &inheritable, 0);
+  if (ready && feed) {
+    ready = CreatePipe(&in_read, &in_write, &inheritable, 0);
+  } else if (ready) {
+    in_read = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                          OPEN_EXISTING, 0, nullptr);
+    ready = in_read != INVALID_HANDLE_VALUE;
+    if (!ready) in_read = nullptr;
+  }
+  // Only the child's ends are inherited.
+  for (HANDLE own : {out_read, err_read, in_write}) {
+    if (own != nullptr) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+  }
+
+  std::wstring line;
+  append_argument(line, wide(program));
+  for (const auto& argument : arguments) append_argument(line, wide(argument));
+  std::wstring environment = environment_block(options);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in_read;
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
+  PROCESS_INFORMATION process{};
+  const std::wstring application = wide(program);
+  const bool started =
+      ready && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                              CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(),
+                              nullptr, &startup, &process);
+  // The child holds its own copies now; ours must close for the reads below to end.
+  for (HANDLE child_end : {out_write, err_write, in_read}) {
+    if (child_end != nullptr) CloseHandle(child_end);
+  }
+  if (started) {
+    // Both outputs drain at once, so that neither fills its pipe and stalls the child.
+    std::thread err_reader(read_all, err_read, &run.err);
+    std::thread out_reader(read_all, out_read, &run.out);
+    if (in_write != nullptr) {
+      // Small inputs only (a password line): they fit the pipe's buffer.
+      DWORD written = 0;
+      WriteFile(in_write, options.input.data(), static_cast<DWORD>(options.input.size()),
+                &written, nullptr);
+      CloseHandle(in_write);
+      in_write = nullptr;
+    }
+    if (WaitForSingleObject(process.hProcess,
+                            static_cast<DWORD>(options.timeout_seconds) * 1000) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      run.timed_out = true;
+    }
+    out_reader.join();
+    err_reader.join();
+    run.out = as_text(run.out);
+    run.err = as_text(run.err);
+    DWORD code = 0;
+    if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
+      run.status = static_cast<int>(code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  for (HANDLE own : {out_read, err_read, in_write}) {
+    if (own != nullptr) CloseHandle(own);
+  }
+  return run;
 }
 
 int refused_port() { return call_launcher("refused_port", XmlRpc::XmlRpcValue()).asInt(); }

@@ -1,6 +1,5 @@
 #include "terminal.h"
 
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -15,7 +14,12 @@ int terminal_columns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-bool input_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+// A console, not merely a character device: _isatty also says yes for NUL (input from
+// "< NUL", a scheduled task), where no password can be typed.
+bool input_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 bool read_hidden_line(const std::string& prompt, std::string& line) {
   std::fprintf(stderr, "%s", prompt.c_str());

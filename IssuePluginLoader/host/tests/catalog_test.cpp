@@ -142,6 +142,10 @@ class Validate : public Catalog, public ::testing::WithParamInterface<ValidateCa
 
 TEST_P(Validate, VerdictAndExitStatus) {
   const ValidateCase& c = GetParam();
+#if defined(_WIN32)
+  // A Windows command line holds at most 32767 characters: the comment cannot reach the host.
+  if (c.comment_bytes > 32000) GTEST_SKIP() << "argument longer than a Windows command line";
+#endif
   const std::vector<std::string> entries{"--hours", c.hours, "--comment",
                                          std::string(c.comment_bytes, 'c')};
   std::vector<std::string> args{"validate"};
