@@ -109,10 +109,10 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     for (int i = 0; i < count; ++i) {
       const XmlRpcValue& bug = reply_element(bugs, i);
       IssueRecord* issue = issues[static_cast<size_t>(i)];
-      issue->id = reply_cstring(reply_member(bug, "id"));
-      issue->summary = reply_cstring(reply_member(bug, "summary"));
-      issue->severity = reply_cstring(reply_member(bug, "severity"));
-      issue->status = reply_cstring(reply_member(bug, "status"));
+      issue->id = value_to_cstring(reply_member(bug, "id"));
+      issue->summary = value_to_cstring(reply_member(bug, "summary"));
+      issue->severity = value_to_cstring(reply_member(bug, "severity"));
+      issue->status = value_to_cstring(reply_member(bug, "status"));
       issue->flag1 = 1;
       issue->flag2 = 1;
     }
@@ -129,7 +129,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     const XmlRpcValue& comments_by_id = reply_member(comments, "bugs");
     for (int i = 0; i < count; ++i) {
       IssueRecord* issue = issues[static_cast<size_t>(i)];
-      issue->description = reply_cstring(first_comment_text(comments_by_id, issue->id));
+      issue->description = value_to_cstring(first_comment_text(comments_by_id, issue->id));
     }
 
     *issues_out = issues.release();

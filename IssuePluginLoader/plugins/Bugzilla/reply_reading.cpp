@@ -62,12 +62,11 @@ std::string reply_text(const XmlRpcValue& value) {
   return text;
 }
 
-char* reply_cstring(const XmlRpcValue& value) {
+char* value_to_cstring(const XmlRpcValue& value) {
+  // A string is copied straight from the reply, without toText's intermediate copy.
   if (value.getType() == XmlRpcValue::TypeString) return dup_cstring(value.stringValue().c_str());
   return dup_cstring(value.toText().c_str());  // invalid, int, or the kind error
 }
-
-char* value_to_cstring(XmlRpcValue value) { return dup_cstring(value.toText().c_str()); }
 
 XmlRpc::XmlRpcFilter first_comment_filter() {
   using Step = XmlRpc::XmlRpcFilter::Step;

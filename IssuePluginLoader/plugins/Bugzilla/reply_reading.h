@@ -29,8 +29,9 @@ bool reply_bool(const XmlRpc::XmlRpcValue& value);
 // A string only (no int digits); invalid reads as the empty text.
 std::string reply_string(const XmlRpc::XmlRpcValue& value);
 
-// A new text of the value read as text (invalid: "", int: its digits), cut at the first NUL.
-char* value_to_cstring(XmlRpc::XmlRpcValue value);
+// A new text of the value read as text (invalid: "", int: its digits), cut at the first NUL:
+// array new, exactly its length plus one, copied once from the reply.
+char* value_to_cstring(const XmlRpc::XmlRpcValue& value);
 
 // The value as value_to_cstring reads it (invalid, string or int), cut at the first NUL.
 std::string reply_text(const XmlRpc::XmlRpcValue& value);
@@ -38,9 +39,5 @@ std::string reply_text(const XmlRpc::XmlRpcValue& value);
 // What a reader of Bug.comments keeps when it needs only each bug's first comment (the
 // description): the rest of a long discussion is dropped as it arrives.
 XmlRpc::XmlRpcFilter first_comment_filter();
-
-// The same in a new text for a record (array new, exactly its length plus one), copied once
-// from the reply.
-char* reply_cstring(const XmlRpc::XmlRpcValue& value);
 
 }  // namespace bugzilla
