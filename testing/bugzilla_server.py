@@ -230,6 +230,22 @@ class TrackerData:
             record["comments"] = comments
             self.bugs[record["id"]] = record
         self.next_comment_id = next_comment_id
+        self.first_added_user_id = max(self.users, default=0)
+
+    def add_users(self, count):
+        """user1@example.com ... user<count>@example.com, each with a password and an API key,
+        for tests of many users at once. Users that exist already are kept as they are."""
+        for number in range(1, count + 1):
+            login = "user%d@example.com" % number
+            if login in self.users_by_login:
+                continue
+            record = {"id": self.first_added_user_id + number, "login": login,
+                      "real_name": "User %d" % number, "password": "user%d-pass" % number,
+                      "groups": set()}
+            self.users[record["id"]] = record
+            self.users_by_login[login] = record
+            self.api_keys[("User%dApiKey" % number).ljust(40, "x")] = {"user": record,
+                                                                      "revoked": False}
 
     def product(self, name):
         for product in self.products:
@@ -562,7 +578,8 @@ class Server:
         self.fixture = fixture
         self.launch_settings = {"login_style": login_style, "version": version,
                                 "get_bugs": "auto", "api_keys": "auto", "bad_token": "auto",
-                                "chunked": False, "close_connections": False}
+                                "chunked": False, "close_connections": False,
+                                "delay_seconds": 0.0}
         self.reset()
 
     def reset(self):
@@ -594,6 +611,10 @@ class Server:
                         name, ", ".join(repr(c) for c in SETTING_CHOICES[name])))
             elif name in ("chunked", "close_connections"):
                 value = bool(value)
+            elif name == "delay_seconds":
+                if isinstance(value, bool) or not isinstance(value, (int, float)) or value < 0:
+                    raise ValueError("delay_seconds must be a number of seconds, 0 or more")
+                value = float(value)
             else:
                 raise ValueError("unknown setting %r" % name)
             self.settings[name] = value
@@ -629,8 +650,29 @@ class Server:
         return None
 
     def record(self, entry):
+        """Adds an entry to the request record; "finished" is filled in by finish()."""
+        entry["finished"] = 0.0
         with self.lock:
             self.requests.append(entry)
+        return entry
+
+    def finish(self, entry):
+        with self.lock:
+            entry["finished"] = time.monotonic()
+
+    def delay(self):
+        """The "delay_seconds" wait of every Bugzilla request, outside the lock so that
+        concurrent requests overlap."""
+        with self.lock:
+            seconds = self.settings["delay_seconds"]
+        if seconds > 0:
+            time.sleep(seconds)
+
+    def add_users(self, count):
+        if isinstance(count, bool) or not isinstance(count, int) or count < 0:
+            raise ValueError("add_users needs a count of users, 0 or more")
+        with self.lock:
+            self.data.add_users(count)
 
     def bug_record(self, bug_id):
         with self.lock:
@@ -1104,8 +1146,8 @@ def control_call(server, method, params):
         return params[index] if len(params) > index else default
 
     if method == "control.requests":
-        with server.lock:
-            return list(server.requests)
+        with server.lock:  # copies: "finished" may still change while the answer is encoded
+            return [dict(entry) for entry in server.requests]
     if method == "control.clear":
         with server.lock:
             server.requests.clear()
@@ -1121,6 +1163,9 @@ def control_call(server, method, params):
         return True
     if method == "control.bug":
         return server.bug_record(arg(0))
+    if method == "control.add_users":
+        server.add_users(arg(0))
+        return True
     if method == "control.expire_sessions":
         server.expire_sessions()
         return True
@@ -1162,6 +1207,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.rfile.read(int(self.headers.get("Content-Length") or 0))
 
     def do_POST(self):
+        self.started = time.monotonic()
         body = self.read_body()
         path = self.path.split("?", 1)[0]
         if path == "/control":
@@ -1201,16 +1247,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                          method or "(not XML-RPC)",
                          ",".join(parse_cookie_header(cookie_header)) or "none",
                          self.client_address[1])
-        self.server_state.record({
+        entry = self.server_state.record({
             "method": method, "params": list(params), "cookie": cookie_header,
             "path": self.path, "headers": {k.lower(): v for k, v in self.headers.items()},
-            "body": xmlrpc.client.Binary(body)})
-        if parse_error is not None:
-            reply = Reply(encode_fault(-32700, "Application failed during request "
-                                               "deserialization: %s" % parse_error))
-        else:
-            reply = build_reply(self.server_state, method, params, cookie_header)
-        self.send(reply)
+            "body": xmlrpc.client.Binary(body), "started": self.started})
+        try:
+            self.server_state.delay()
+            if parse_error is not None:
+                reply = Reply(encode_fault(-32700, "Application failed during request "
+                                                   "deserialization: %s" % parse_error))
+            else:
+                reply = build_reply(self.server_state, method, params, cookie_header)
+            self.send(reply)
+        finally:
+            self.server_state.finish(entry)
 
     def wait_or_notice_hangup(self, seconds):
         """Waits `seconds`; False as soon as the client hangs up."""

@@ -112,6 +112,12 @@ XmlRpc::XmlRpcValue TestServer::bug(int id) {
 
 void TestServer::expireSessions() { control("control.expire_sessions", XmlRpc::XmlRpcValue()); }
 
+void TestServer::addUsers(int count) {
+  XmlRpc::XmlRpcValue params;
+  params[0] = count;
+  control("control.add_users", params);
+}
+
 TempDir::TempDir() : path_(make_temp_directory("bugzilla-test-")) {}
 
 TempDir::~TempDir() {

@@ -32,7 +32,9 @@ public:
 
   // Every Bugzilla request received since the last clear, oldest first: an array of structs
   // {"method": text, "params": array, "cookie": text (the Cookie header, "" when none),
-  //  "path": text, "headers": struct (lower-case names), "body": base64 (the raw request)}.
+  //  "path": text, "headers": struct (lower-case names), "body": base64 (the raw request),
+  //  "started": double (time.monotonic() seconds when the request arrived), "finished": double
+  //  (when its reply was fully sent; 0.0 while it is still on its way)}.
   // A request that was not XML-RPC is recorded with the method "".
   XmlRpc::XmlRpcValue requests();
   // Only the method names of requests(), in order.
@@ -47,7 +49,9 @@ public:
   // "get_bugs" (true, false, or "auto": absent from version 5 on), "api_keys" (true, false, or
   // "auto": known from version 5 on), "bad_token" ("fault": 32000 as 5.x, "anonymous": the call
   // runs anonymously as 4.4, or "auto": by the version), "chunked" (replies in chunks without
-  // Content-Length, as Apache sends them), "close_connections" (no keep-alive).
+  // Content-Length, as Apache sends them), "close_connections" (no keep-alive),
+  // "delay_seconds" (double: every Bugzilla request is answered only after this wait, which
+  // concurrent requests spend side by side; control calls are never delayed).
   void configure(const std::string& name, const XmlRpc::XmlRpcValue& value);
 
   // Makes the next `times` calls of `method` (-1: all) misbehave. `kind` is one of
@@ -76,6 +80,11 @@ public:
   // Forgets every login token and login cookie, as if the sessions had lapsed on the server:
   // a held token then gets fault 32000 (or runs anonymously, see "bad_token").
   void expireSessions();
+
+  // Adds the users user1@example.com ... user<count>@example.com (ids after the fixture's,
+  // password "user<N>-pass", no groups), each with the API key "User<N>ApiKey" padded with
+  // "x" to 40 characters. Users that exist already are kept; reset() removes them all.
+  void addUsers(int count);
 
 private:
   XmlRpc::XmlRpcValue control(const char* method, const XmlRpc::XmlRpcValue& params);

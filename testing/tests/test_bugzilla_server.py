@@ -10,6 +10,7 @@ import select
 import socket
 import subprocess
 import sys
+import threading
 import time
 import unittest
 import xmlrpc.client
@@ -597,6 +598,48 @@ class InjectionTest(ServerCase):
         self.assertEqual(len(answer.body), 3 * 1024 * 1024)
         self.assertEqual(len(answer.value["bugs"]), 3)
         self.assertTrue(answer.value["padding"].startswith("xxx"))
+
+
+class ConcurrencyTest(ServerCase):
+    """Many users at once: added users, and a delay that concurrent requests share."""
+
+    def test_added_users_log_in_and_hold_keys(self):
+        self.control.control.add_users(3)
+        self.control.control.add_users(5)  # users 1-3 stay as they are
+        self.assertEqual(self.login("user3@example.com", "user3-pass").value["id"], 7)
+        self.assertEqual(self.login("user5@example.com", "user5-pass").value["id"], 9)
+        self.assertFault(self.login("user5@example.com", "user4-pass"), 300)
+        key = "User4ApiKey".ljust(40, "x")
+        self.assertTrue(self.ok("User.valid_login", {"login": "user4@example.com",
+                                                     "api_key": key}))
+        self.assertFault(self.call("Bug.get", {"ids": ["5"], "api_key": key}), 102)
+        self.assertRaises(xmlrpc.client.Fault, self.control.control.add_users, "many")
+        self.control.control.reset()
+        self.assertFault(self.login("user3@example.com", "user3-pass"), 300)
+
+    def test_delayed_requests_overlap_and_record_their_times(self):
+        self.control.control.configure("delay_seconds", 1)
+        threads = [threading.Thread(target=self.call, args=("Bugzilla.version",))
+                   for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        # The record holds each request from its arrival, and control calls are not delayed:
+        # the first entry is seen while its reply is still pending.
+        pending = []
+        while not pending:
+            pending = self.control.control.requests()
+        self.assertEqual(pending[0]["finished"], 0.0)
+        for thread in threads:
+            thread.join()
+        requests = self.control.control.requests()
+        self.assertEqual(len(requests), 4)
+        for entry in requests:
+            self.assertGreaterEqual(entry["finished"] - entry["started"], 1.0)
+        # The delay is spent outside the lock: the four delays overlap instead of adding up.
+        self.assertLess(max(r["finished"] for r in requests)
+                        - min(r["started"] for r in requests), 2.5)
+        self.assertRaises(xmlrpc.client.Fault, self.control.control.configure,
+                          "delay_seconds", -1)
 
 
 class LifecycleTest(unittest.TestCase):
