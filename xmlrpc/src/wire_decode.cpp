@@ -373,6 +373,7 @@ private:
 
   void start(const char* name) {
     if (!failure_.empty()) return;
+    if (stray_text_) return fail("text outside a value");
     const Tag tag = classify(name);
     if (stack_.empty()) {
       if (tag != Tag::MethodResponse) return fail("the document is not a methodResponse");
@@ -459,6 +460,7 @@ private:
 
   void end() {
     if (!failure_.empty()) return;
+    if (stray_text_) return fail("text outside a value");
     const Frame frame = stack_.back();
     stack_.pop_back();
     // A dropped scalar is still checked; it is decoded into a scratch value.
@@ -540,7 +542,9 @@ private:
       default:
         break;
     }
-    if (!is_blank(s, n)) fail("text outside a value");
+    // Refused at the next tag, whose position does not depend on how expat split the text
+    // into pieces (as the body's pieces were cut).
+    if (!is_blank(s, n)) stray_text_ = true;
   }
 
   XmlRpcValue& result_;
@@ -556,6 +560,7 @@ private:
   int nesting_ = 0;
   bool fault_ = false;
   bool failed_ = false;
+  bool stray_text_ = false;         // non-blank text where only markup may stand
   std::string failure_;             // our own reason, when we stopped expat
   std::string error_;
   std::exception_ptr thrown_;

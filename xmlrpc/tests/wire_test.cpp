@@ -230,6 +230,10 @@ TEST(WireDecode, MalformedRepliesAreRefused) {
       response_with("<value><dateTime.iso8601>20261208T02:55:09x</dateTime.iso8601></value>"),
       response_with("<value><base64>A*==</base64></value>"),
       response_with("<value><base64>AA=A</base64></value>"),
+      // 4k+1 digits: the last one is a lone sixth of a group, not a byte.
+      response_with("<value><base64>AAAAA</base64></value>"),
+      response_with("<value><base64>AAAAAAAAA</base64></value>"),
+      response_with("<value><base64>AAAAA==</base64></value>"),
       response_with("<value><nil>x</nil></value>"),
       response_with("<value><array></array></value>"),
       response_with("<value><array><value>1</value></array></value>"),
@@ -335,6 +339,37 @@ TEST(WireDecode, PiecesCutAnywhereDecodeAsTheWholeBody) {
   EXPECT_FALSE(stream.finish(error));
   EXPECT_NE(error.find("unexpected element"), std::string::npos) << error;
   EXPECT_FALSE(result.valid());
+}
+
+// The reason and its line and column are the same however the refused body arrived.
+TEST(WireDecode, RefusalTextDoesNotDependOnThePieces) {
+  std::string head = "<?xml version=\"1.0\"?>\n<methodResponse>\n<params>\n<param>\n<value><struct>\n";
+  for (int i = 0; i < 40; ++i) {
+    head += "<member><name>member" + std::to_string(i) + "</name><value><int>" +
+            std::to_string(i) + "</int></value></member>\n";
+  }
+  const std::string tail = "</value>\n</param>\n</params>\n</methodResponse>\n";
+  const std::string bodies[] = {
+      head + "</struct>   stray text, long enough to be cut   " + tail,
+      head + "<member><name>x</name><value><int>1x</int></value></member></struct>" + tail,
+      head + "</struct><oops/>" + tail,
+      head + "</struct></valeu>" + tail,
+      head + "</struct>",
+  };
+  for (const std::string& body : bodies) {
+    XmlRpcValue result;
+    std::string whole;
+    ASSERT_FALSE(decode_response(body.data(), body.size(), result, whole));
+    for (const size_t piece : {size_t{1}, size_t{7}, size_t{360}}) {
+      ResponseStream stream(result);
+      for (size_t at = 0; at < body.size(); at += piece) {
+        stream.feed(body.data() + at, std::min(piece, body.size() - at));
+      }
+      std::string error;
+      EXPECT_FALSE(stream.finish(error));
+      EXPECT_EQ(error, whole) << "pieces of " << piece;
+    }
+  }
 }
 
 TEST(WireDecode, AFilterKeepsOnlyWhatItsPathsName) {
