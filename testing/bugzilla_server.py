@@ -3,7 +3,8 @@
 
 It answers Bugzilla's XML-RPC web service (POST .../xmlrpc.cgi) from a JSON fixture the way
 real Bugzilla 4.2 to 5.x servers do: the same reply shapes, fault codes and texts, cookies and
-login tokens. A second XML-RPC service (POST /control) lets tests read the record of requests,
+login tokens. On the same data it answers Bugzilla's REST API (any path with /rest.cgi/ or
+/rest/) as Bugzilla 5.0/5.2 or bugzilla.mozilla.org's code do. A second XML-RPC service (POST /control) lets tests read the record of requests,
 make calls misbehave and change settings; it never appears in that record.
 
 Python standard library only. Usage and the control API: testing/README.md.
@@ -12,6 +13,7 @@ import argparse
 import base64
 import copy
 import datetime
+import hashlib
 import http.server
 import json
 import os
@@ -25,6 +27,7 @@ import struct
 import sys
 import threading
 import time
+import urllib.parse
 import xmlrpc.client
 
 # ---------------------------------------------------------------------------------------------
@@ -541,7 +544,17 @@ def bug_matches(bug, params, legacy):
 LOGIN_STYLES = ("token", "cookie", "both")
 # What each kind does is listed in testing/README.md.
 INJECTION_KINDS = ("fault", "close", "stall", "http500", "not_xml", "truncated", "wrong_kind",
-                   "remove", "huge", "raw", "reset", "raw_text")
+                   "remove", "huge", "raw", "reset", "raw_text", "redirect")
+REST_STYLES = ("upstream", "bmo")
+BMO_VERSION = "20260820.1"  # what the recorded bugzilla.mozilla.org code answers
+SECRET_PARAMS = ("password", "token", "api_key", "Bugzilla_password", "Bugzilla_token",
+                 "Bugzilla_api_key")
+
+
+def redact_query(text):
+    """Hides the values of secret query parameters (password=, token=, api_key=...)."""
+    return re.sub(r"(\b(?:Bugzilla_)?(?:password|token|api_key)=)[^&\s'\"]*", r"\1[secret]",
+                  text)
 FAR_EXPIRY = "expires=Fri, 01-Jan-2038 00:00:00 GMT"
 PAST_EXPIRY = "expires=Tue, 15-Sep-1998 21:49:00 GMT"
 
@@ -573,10 +586,14 @@ SETTING_CHOICES = {"api_keys": (True, False, "auto"),
 class Server:
     """All state behind one lock: data, settings, sessions, injections, the request record."""
 
-    def __init__(self, fixture, login_style, version):
+    def __init__(self, fixture, login_style, version, rest_style="upstream",
+                 version_explicit=True):
         self.lock = threading.RLock()
         self.fixture = fixture
+        # bugzilla.mozilla.org reports its own version unless one was asked for explicitly.
+        self.launch_version_explicit = version_explicit
         self.launch_settings = {"login_style": login_style, "version": version,
+                                "rest_style": rest_style,
                                 "get_bugs": "auto", "api_keys": "auto", "bad_token": "auto",
                                 "chunked": False, "close_connections": False,
                                 "delay_seconds": 0.0}
@@ -586,6 +603,7 @@ class Server:
         with self.lock:
             self.data = TrackerData(self.fixture)
             self.settings = dict(self.launch_settings)
+            self.version_explicit = self.launch_version_explicit
             self.tokens = {}
             self.login_cookies = {}
             self.injections = []
@@ -602,6 +620,10 @@ class Server:
                 if value is not None and not isinstance(value, str):
                     raise ValueError("version must be a text")
                 value = value or None
+                self.version_explicit = True
+            elif name == "rest_style":
+                if value not in REST_STYLES:
+                    raise ValueError("rest_style must be one of %s" % ", ".join(REST_STYLES))
             elif name == "get_bugs":
                 if value not in (True, False, "auto"):
                     raise ValueError('get_bugs must be true, false or "auto"')
@@ -627,7 +649,7 @@ class Server:
         required = {"fault": ("code", "string"), "stall": ("seconds",),
                     "wrong_kind": ("member", "value"), "remove": ("member",),
                     "huge": ("megabytes",), "raw": ("body",),
-                    "raw_text": ("member", "bytes")}.get(kind, ())
+                    "raw_text": ("member", "bytes"), "redirect": ("location",)}.get(kind, ())
         for name in required:
             if name not in args:
                 raise ValueError("%s needs the argument %r" % (kind, name))
@@ -689,6 +711,11 @@ class Server:
             self.tokens.clear()
             self.login_cookies.clear()
 
+    def reported_version(self):
+        if self.settings["rest_style"] == "bmo" and not self.version_explicit:
+            return BMO_VERSION
+        return self.settings["version"]
+
     def by_version(self, name):
         """A setting that may be "auto": then 5.0 and later behave one way, older ones another."""
         value = self.settings[name]
@@ -704,17 +731,19 @@ class Server:
         return value == "fault"
 
     def redact(self, text):
-        """Log lines never show an API key, known or not."""
-        for key in self.data.api_keys:
-            text = text.replace(key, "[API key]")
-        return re.sub(r"((?:Bugzilla_)?api_key=)[^&\s'\"]*", r"\1[API key]", text)
+        """Log lines never show an API key, token or password, known or not."""
+        with self.lock:
+            secrets = list(self.data.api_keys) + list(self.tokens)
+        for secret in secrets:
+            text = text.replace(secret, "[secret]")
+        return redact_query(text)
 
     # --- Bugzilla calls ----------------------------------------------------------------------
 
-    def call(self, method, params, cookie_header):
+    def call(self, method, params, cookie_header, rest_style=None):
         """Runs one Bugzilla call. Returns (result or BugzillaFault, Set-Cookie values)."""
         with self.lock:
-            call = Call(self, method, params, cookie_header)
+            call = Call(self, method, params, cookie_header, rest_style)
             try:
                 result = call.run()
             except BugzillaFault as fault:
@@ -727,11 +756,13 @@ class Call:
 
     LOGIN_EXEMPT = ("User.login", "Bugzilla.version")
 
-    def __init__(self, server, method, params, cookie_header):
+    def __init__(self, server, method, params, cookie_header, rest_style=None):
         self.server = server
         self.data = server.data
         self.settings = server.settings
-        self.style = server.settings["login_style"]
+        # REST (5.0 and later only) knows tokens and API keys, never login cookies.
+        self.rest_style = rest_style
+        self.style = "token" if rest_style else server.settings["login_style"]
         self.method = method
         self.params = params[0] if params and isinstance(params[0], dict) else {}
         self.cookies = parse_cookie_header(cookie_header)
@@ -774,12 +805,17 @@ class Call:
         if get_bugs is True or (get_bugs == "auto"
                                 and not version_lacks_get_bugs(self.settings["version"])):
             handlers["Bug.get_bugs"] = self.bug_get
-        if self.server.api_keys_known():
+        if self.rest_style or self.server.api_keys_known():
             handlers["User.valid_login"] = self.user_valid_login
+        if self.rest_style == "bmo":
+            handlers["User.whoami"] = self.user_whoami
         return handlers
 
+    def keys_known(self):
+        return bool(self.rest_style) or self.server.api_keys_known()
+
     def authenticate(self):
-        if self.server.api_keys_known() and self.method not in self.LOGIN_EXEMPT:
+        if self.keys_known() and self.method not in self.LOGIN_EXEMPT:
             key = next((self.params[n] for n in API_KEY_MEMBERS if self.params.get(n)), None)
             if key is not None:  # the key alone decides who calls
                 entry = self.data.api_keys.get(str(key))
@@ -796,7 +832,8 @@ class Call:
             if token not in ("", None):
                 token_user = self.data.users.get(self.server.tokens.get(str(token)))
                 # 5.x refuses a token it does not know; 4.4 runs the call anonymously.
-                if token_user is None and user is None and self.server.bad_token_faults():
+                if token_user is None and user is None and (self.rest_style or
+                                                            self.server.bad_token_faults()):
                     raise bad_token()
                 user = token_user or user
         return user
@@ -853,8 +890,15 @@ class Call:
         self.server.login_cookies.pop(self.cookies.get("Bugzilla_logincookie"), None)
         return {}
 
+    def user_whoami(self):
+        user = self.require_login()
+        return {"id": user["id"], "name": user["login"], "real_name": user["real_name"],
+                "nick": user["login"].split("@")[0], "groups": sorted(user["groups"]),
+                "mfa_status": False,
+                "uuid": "bmo-who:" + hashlib.sha1(user["login"].encode()).hexdigest()}
+
     def bugzilla_version(self):
-        version = self.settings["version"]
+        version = self.server.reported_version()
         return {} if version is None else {"version": version}
 
     # --- Bugs --------------------------------------------------------------------------------
@@ -879,8 +923,20 @@ class Call:
         offset = int(params.get("offset", 0) or 0)
         limit = int(params.get("limit", 0) or 0)
         found = found[offset:offset + limit] if limit else found[offset:]
-        return {"bugs": [filter_fields(bug_struct(self.data, bug, self.user, self.legacy(), False),
-                                       params) for bug in found]}
+        return {"bugs": [self.bug_value(bug, False) for bug in found]}
+
+    def bug_value(self, bug, with_update_token):
+        """One bug of Bug.search or Bug.get, in the service's shape, include_fields applied."""
+        if self.rest_style:
+            return rest_bug(self.data, bug, self.user, self.rest_style, self.params,
+                            with_update_token and self.user is not None)
+        return filter_fields(bug_struct(self.data, bug, self.user, self.legacy(),
+                                        with_update_token), self.params)
+
+    def comment_value(self, bug, comment):
+        if self.rest_style:
+            return filter_fields(rest_comment(bug, comment, self.rest_style), self.params)
+        return comment_struct(bug, comment)
 
     def bug_get(self):
         if "ids" not in self.params:
@@ -894,8 +950,7 @@ class Call:
                     raise
                 faults.append({"id": bug_id, "faultString": fault.text, "faultCode": fault.code})
                 continue
-            bugs.append(filter_fields(bug_struct(self.data, bug, self.user, self.legacy(), True),
-                                      self.params))
+            bugs.append(self.bug_value(bug, True))
         return {"bugs": bugs, "faults": faults}
 
     def bug_comments(self):
@@ -911,8 +966,8 @@ class Call:
         bugs = {}
         for bug_id in _as_list(self.params.get("ids", [])):
             bug = self.data.find_bug(self.user, bug_id)
-            bugs[str(bug["id"])] = {"comments": [comment_struct(bug, c) for c in bug["comments"]
-                                                 if visible(c)]}
+            bugs[str(bug["id"])] = {"comments": [self.comment_value(bug, c)
+                                                 for c in bug["comments"] if visible(c)]}
         comments = {}
         for comment_id in _as_list(self.params.get("comment_ids", [])):
             found = next(((bug, c) for bug in self.data.bugs.values() for c in bug["comments"]
@@ -920,7 +975,7 @@ class Call:
             if found is None:
                 raise BugzillaFault(111, "There is no comment with the id '%s'." % comment_id)
             self.data.find_bug(self.user, found[0]["id"])
-            comments[str(found[1]["id"])] = comment_struct(*found)
+            comments[str(found[1]["id"])] = self.comment_value(*found)
         return {"bugs": bugs, "comments": comments}
 
     def bug_fields(self):
@@ -940,7 +995,12 @@ class Call:
                     entries.append(entry)
         if "ids" not in self.params and "names" not in self.params:
             entries = list(FIELD_TABLE)
-        return {"fields": [field_struct(self.data, self.user, e) for e in entries]}
+        fields = [field_struct(self.data, self.user, e) for e in entries]
+        if self.rest_style:  # JSON names the members XML-RPC leaves out
+            for field in fields:
+                field.setdefault("visibility_field", None)
+                field.setdefault("value_field", None)
+        return {"fields": fields}
 
     def bug_add_comment(self):
         user = self.require_login()
@@ -1015,6 +1075,10 @@ class Reply:
         self.silent = False           # close the connection without answering
         self.stall_seconds = 0.0
         self.reset = False            # after the pieces, abort the connection (TCP reset)
+        self.headers = []             # further (name, value) header lines
+        # None: by the settings; "chunked"; "length" (Content-Length); "close" (no length:
+        # the body ends when the connection closes)
+        self.framing = None
 
 
 HTML_500 = (b"<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n"
@@ -1062,6 +1126,10 @@ def padded_reply(result, megabytes):
         holder = dict(result) if isinstance(result, dict) else {"result": result}
         holder["padding"] = PADDING_MARKER
         head, tail = encode_response(holder).split(PADDING_MARKER.encode())
+    return padded_reply_pieces(head, tail, megabytes)
+
+
+def padded_reply_pieces(head, tail, megabytes):
     size = max(0, int(float(megabytes) * 1024 * 1024) - len(head) - len(tail))
 
     def padding():
@@ -1076,13 +1144,46 @@ def padded_reply(result, megabytes):
     return reply
 
 
-def build_reply(server, method, params, cookie_header):
+class XmlRpcService:
+    """How the XML-RPC service runs a call and encodes what comes of it."""
+
+    name = "xmlrpc"
+    raw_content_type = "text/xml"
+
+    def call(self, server, method, params, cookie_header):
+        return server.call(method, params, cookie_header)
+
+    def result_reply(self, method, result):
+        return Reply(encode_response(result))
+
+    def fault_reply(self, fault):
+        return Reply(encode_fault(fault.code, fault.text))
+
+    def padded_reply(self, result, megabytes):
+        return padded_reply(result, megabytes)
+
+    def raw_marker(self):
+        return RAW_TEXT_MARKER.encode()
+
+    def finish(self, reply):
+        return reply
+
+
+XMLRPC = XmlRpcService()
+
+
+def build_reply(server, method, params, cookie_header, service=XMLRPC):
     """The reply to one Bugzilla request, with any injection for its method applied."""
     injection = server.take_injection(method)
     kind = injection["kind"] if injection else None
     args = injection["args"] if injection else {}
     if kind == "fault":
-        return Reply(encode_fault(args["code"], str(args["string"])))
+        code = args["code"]
+        return service.finish(service.fault_reply(BugzillaFault(code, str(args["string"]))))
+    if kind == "redirect":
+        reply = Reply(b"", status=302, content_type=None)
+        reply.headers.append(("Location", str(args["location"])))
+        return reply
     if kind == "close":
         reply = Reply()
         reply.silent = True
@@ -1095,9 +1196,9 @@ def build_reply(server, method, params, cookie_header):
         body = args["body"]
         body = body.data if isinstance(body, xmlrpc.client.Binary) else str(body).encode("utf-8")
         return Reply(body, status=int(args.get("status", 200)),
-                     content_type=str(args.get("content_type", "text/xml")))
+                     content_type=str(args.get("content_type", service.raw_content_type)))
 
-    result, set_cookies = server.call(method, params, cookie_header)
+    result, set_cookies = service.call(server, method, params, cookie_header)
     if kind in ("wrong_kind", "remove", "raw_text") and not isinstance(result, BugzillaFault):
         path = str(args["member"])
         value = RAW_TEXT_MARKER if kind == "raw_text" else args.get("value")
@@ -1106,18 +1207,18 @@ def build_reply(server, method, params, cookie_header):
         elif path:
             replace_member(result, path.split("."), value, kind == "remove")
     if kind == "huge":
-        reply = padded_reply(result, args["megabytes"])
+        reply = service.padded_reply(result, args["megabytes"])
     elif isinstance(result, BugzillaFault):
-        reply = Reply(encode_fault(result.code, result.text))
+        reply = service.fault_reply(result)
     else:
-        reply = Reply(encode_response(result))
+        reply = service.result_reply(method, result)
     reply.set_cookies = set_cookies
     if kind == "raw_text":
-        # Bytes no XML encoder would write (ill-formed UTF-8, control characters), as broken
+        # Bytes no encoder would write (ill-formed UTF-8, control characters), as broken
         # servers and databases send them.
         data = args["bytes"]
         data = data.data if isinstance(data, xmlrpc.client.Binary) else str(data).encode("utf-8")
-        reply.pieces = [reply.pieces[0].replace(RAW_TEXT_MARKER.encode(), data)]
+        reply.pieces = [reply.pieces[0].replace(service.raw_marker(), data)]
         reply.length = len(reply.pieces[0])
     if kind == "truncated":
         full = reply.pieces[0]
@@ -1135,7 +1236,254 @@ def build_reply(server, method, params, cookie_header):
         reply.reset = True
     if kind == "stall":
         reply.stall_seconds = float(args["seconds"])
-    return reply
+    return service.finish(reply)
+
+
+# ---------------------------------------------------------------------------------------------
+# The REST API ("core v1"): the same calls, JSON in and out, in two recorded flavours:
+# "upstream" (Bugzilla 5.0.6 and 5.2 under Apache) and "bmo" (bugzilla.mozilla.org's code
+# under its own application server).
+
+JSON_TYPE = "application/json; charset=UTF-8"
+UPSTREAM_DOCUMENTATION = "https://bugzilla.readthedocs.org/en/5.0/api/"
+BMO_DOCUMENTATION = "docs/%lang%/html/api/"
+REST_MARKERS = ("/rest.cgi/", "/rest/")
+# HTTP status of an error by its code; any other code is 400, as Bugzilla maps them.
+REST_ERROR_STATUS = {51: 404, 101: 404, 32614: 404, 102: 401, 106: 401, 109: 401, 110: 401,
+                     113: 401, 115: 401, 120: 401, 300: 401, 301: 401, 302: 401, 303: 401,
+                     304: 401, 410: 401, 504: 401, 505: 401}
+# Request-line lengths refused: Apache's LimitRequestLine, and the bmo server's own limit.
+UPSTREAM_LINE_LIMIT = 8192
+BMO_LINE_LIMIT = 10240
+# (HTTP method, resource pattern, Bugzilla method); whoami exists on bmo only.
+REST_ROUTES = [
+    ("GET", r"/version", "Bugzilla.version"),
+    ("GET", r"/login", "User.login"),
+    ("GET", r"/logout", "User.logout"),
+    ("GET", r"/valid_login", "User.valid_login"),
+    ("GET", r"/whoami", "User.whoami"),
+    ("GET", r"/bug", "Bug.search"),
+    ("GET", r"/bug/([^/]+)", "Bug.get"),
+    ("GET", r"/bug/([^/]+)/comment", "Bug.comments"),
+    ("GET", r"/field/bug", "Bug.fields"),
+    ("POST", r"/bug/([^/]+)/comment", "Bug.add_comment"),
+]
+LIST_PARAMS = ("include_fields", "exclude_fields")  # comma-separated lists in a query
+
+HTML_414 = (b"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" "
+            b"\"http://www.w3.org/TR/html4/strict.dtd\">\n<html><head>\n"
+            b"<title>414 Request-URI Too Long</title>\n</head><body>\n"
+            b"<h1>Request-URI Too Long</h1>\n<p>The requested URL's length exceeds the capacity\n"
+            b"limit for this server.<br />\n</p>\n</body></html>\n")
+HTML_BMO_404 = (b"<!DOCTYPE html>\n<html>\n  <head>\n    <title>Page Not Found</title>\n  </head>\n"
+                b"  <body>\n    <div id=\"notfound\"></div>\n  </body>\n</html>\n")
+
+
+def rest_resource(path):
+    """The resource part of a REST path ("/bugzilla/rest.cgi/bug/1" -> "/bug/1"), or None."""
+    for marker in REST_MARKERS:
+        if marker in path:
+            return "/" + path.split(marker, 1)[1]
+    return None
+
+
+def parse_query(query):
+    """Query parameters: a text each, a list when repeated; include_fields split at commas."""
+    params = {}
+    for name, value in urllib.parse.parse_qsl(query, keep_blank_values=True):
+        if name in params:
+            params[name] = _as_list(params[name]) + [value]
+        else:
+            params[name] = value
+    for name in LIST_PARAMS:
+        if name in params:
+            params[name] = [part for value in _as_list(params[name])
+                            for part in str(value).split(",") if part]
+    return params
+
+
+def route(http_method, resource):
+    """(Bugzilla method, path argument) of a resource, or (None, None)."""
+    resource = urllib.parse.unquote(resource.rstrip("/") or "/")
+    for verb, pattern, method in REST_ROUTES:
+        match = re.fullmatch(pattern, resource)
+        if match and verb == http_method:
+            return method, (match.group(1) if match.groups() else None)
+    return None, None
+
+
+def rest_call_params(method, argument, params):
+    """The Bugzilla call's parameters: the request's, plus what the path names."""
+    params = dict(params)
+    if method == "Bug.get":
+        params["ids"] = [argument]
+    elif method == "Bug.comments":  # the path's bug first, then any ids= of the query
+        params["ids"] = [argument] + [i for i in _as_list(params.get("ids", [])) if i != argument]
+    elif method == "Bug.add_comment":
+        params["id"] = argument
+    return params
+
+
+def json_time(value):
+    return parse_time(value.value).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def jsonable(value):
+    """XML-RPC-shaped values as JSON carries them: date-times as ISO 8601 texts in UTC."""
+    if isinstance(value, xmlrpc.client.DateTime):
+        return json_time(value)
+    if isinstance(value, dict):
+        return {k: jsonable(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [jsonable(v) for v in value]
+    return value
+
+
+def bmo_detail(detail):
+    return dict(detail, nick=detail["name"].split("@")[0])
+
+
+def rest_bug(data, bug, user, style, params, with_update_token):
+    """A bug as REST sends it: null members present, person details beside the names asked
+    for; bmo's alias a text or null, its extra members, "description" when asked for."""
+    result = bug_struct(data, bug, user, False, with_update_token)
+    result.setdefault("dupe_of", None)
+    result.setdefault("deadline", None)
+    if style == "bmo":
+        result["alias"] = result["alias"][0] if result["alias"] else None
+        for name in ("assigned_to_detail", "creator_detail", "qa_contact_detail"):
+            if name in result:
+                result[name] = bmo_detail(result[name])
+        result["cc_detail"] = [bmo_detail(d) for d in result["cc_detail"]]
+        result.update({"type": "defect", "comment_count": len(bug["comments"]),
+                       "duplicates": [], "regressed_by": [], "regressions": [], "mentors": [],
+                       "mentors_detail": [], "votes": 0, "cf_last_resolved": None})
+    include = params.get("include_fields")
+    if isinstance(include, list) and include:
+        if style == "bmo" and "description" in include:
+            result["description"] = bug["comments"][0]["text"] if bug["comments"] else ""
+        # A person field brings its detail along.
+        include = include + ["%s_detail" % n for n in ("assigned_to", "creator", "qa_contact",
+                                                       "cc") if n in include]
+        if style == "bmo":
+            include += ["assigned_to_detail", "creator_detail"]
+        params = dict(params, include_fields=include)
+    return filter_fields(result, params)
+
+
+def rest_comment(bug, comment, style):
+    result = comment_struct(bug, comment)
+    result["attachment_id"] = None
+    if style == "bmo":
+        result.update({"raw_text": comment["text"], "author": comment["creator"],
+                       "edit_count": 0, "last_change_time": None, "reactions": {}})
+    return result
+
+
+def bmo_fault(fault):
+    """bugzilla.mozilla.org words some faults its own way."""
+    code, text = fault.code, fault.text
+    if code == 32000:
+        code = 307
+    elif code == 300:
+        text = "The username or password you entered is not valid."
+    elif code in (101, 102):
+        text = re.sub(r"\b([Bb]ug) #", r"\1 ", text)
+    elif code == 100:
+        match = re.match(r"'(.*)' is not a valid bug number", text)
+        if match:
+            text = ("Sorry, I can't find \"%s\". It does not seem like bug number nor an alias "
+                    "to a bug." % re.sub(r"[^A-Za-z0-9_]", "", match.group(1)).upper())
+    elif code == 115:
+        text += (" Additonal information:Specific permissions are required to make this change "
+                 "If you are attempting to confirm an unconfirmed bug or edit the fields of a "
+                 "bug, find out how to get the necessary permissions.")
+    return BugzillaFault(code, text)
+
+
+def rest_not_found(http_method, resource):
+    return BugzillaFault(32614, "A REST API resource was not found for '%s %s'."
+                         % (http_method, resource))
+
+
+def encode_json(value):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+
+
+class RestService:
+    """How the REST API runs a call and encodes what comes of it, in one style."""
+
+    name = "rest"
+    raw_content_type = JSON_TYPE
+
+    def __init__(self, style):
+        self.style = style
+
+    def call(self, server, method, params, cookie_header):
+        result, cookies = server.call(method, (params,), cookie_header, self.style)
+        if isinstance(result, BugzillaFault):
+            if self.style == "bmo":
+                result = bmo_fault(result)
+        elif method == "User.valid_login" and self.style == "upstream":
+            result = {"result": result}
+        elif method == "User.logout":
+            result = {"result": None}
+            # The session ends: its cookies are withdrawn, and the caller is anonymous now.
+            cookies = ["%s=X; path=/; %s" % (name, PAST_EXPIRY)
+                       for name in ("Bugzilla_login", "Bugzilla_logincookie", "sudo")]
+            cookies.append("Bugzilla_login_request_cookie=%s; path=/; HttpOnly" % random_text(10))
+        return (result if isinstance(result, BugzillaFault) else jsonable(result)), \
+            self.cookies(cookies)
+
+    def cookies(self, cookies):
+        if self.style != "bmo":
+            return cookies
+        cookies = [c + "; SameSite=Lax" for c in cookies]
+        if any(c.startswith("Bugzilla_login_request_cookie=") for c in cookies):
+            cookies.append("github_token=%s; path=/; HttpOnly; SameSite=Lax" % random_text(64))
+        return cookies
+
+    def result_reply(self, method, result):
+        return Reply(encode_json(result), status=201 if method == "Bug.add_comment" else 200,
+                     content_type=JSON_TYPE)
+
+    def error_value(self, fault):
+        return {"error": True, "code": fault.code, "message": fault.text,
+                "documentation": BMO_DOCUMENTATION if self.style == "bmo"
+                else UPSTREAM_DOCUMENTATION}
+
+    def fault_reply(self, fault):
+        status = REST_ERROR_STATUS.get(fault.code, 400) if isinstance(fault.code, int) else 400
+        return Reply(encode_json(self.error_value(fault)), status=status, content_type=JSON_TYPE)
+
+    def padded_reply(self, result, megabytes):
+        """A valid reply of about `megabytes` MiB with a long "padding" member, streamed."""
+        if isinstance(result, BugzillaFault):
+            holder, status = self.error_value(result), self.fault_reply(result).status
+        else:
+            holder = dict(result) if isinstance(result, dict) else {"result": result}
+            status = 200
+        holder["padding"] = PADDING_MARKER
+        head, tail = encode_json(holder).split(json.dumps(PADDING_MARKER)[1:-1].encode())
+        reply = padded_reply_pieces(head, tail, megabytes)
+        reply.status, reply.content_type = status, JSON_TYPE
+        return reply
+
+    def raw_marker(self):
+        return json.dumps(RAW_TEXT_MARKER)[1:-1].encode()
+
+    def finish(self, reply):
+        """bmo's server ends every reply by closing the connection, without a length;
+        Apache sends Bugzilla's replies in chunks."""
+        if self.style == "bmo":
+            reply.framing = "close"
+            reply.headers += [("Access-Control-Allow-Origin", "*"),
+                              ("Status", str(reply.status))]
+        else:
+            reply.framing = "chunked"
+            reply.headers += [("Access-control-allow-origin", "*"),
+                              ("X-content-type-options", "nosniff")]
+        return reply
 
 
 # ---------------------------------------------------------------------------------------------
@@ -1184,6 +1532,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     verbose = False
 
     def version_string(self):
+        if self.server_state is not None and self.server_state.settings["rest_style"] == "bmo":
+            return "Mojolicious (Perl) (Bugzilla test server)"
         return "Apache/2.4 (Bugzilla test server)"
 
     def log_message(self, format, *args):
@@ -1206,21 +1556,116 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.rfile.readline()
         return self.rfile.read(int(self.headers.get("Content-Length") or 0))
 
+    def parse_request(self):
+        """Refuses over-long request lines as the recorded servers do, before anything else."""
+        if not super().parse_request():
+            return False
+        length = len(self.raw_requestline.rstrip(b"\r\n"))
+        bmo = self.server_state.settings["rest_style"] == "bmo"
+        if length < (BMO_LINE_LIMIT if bmo else UPSTREAM_LINE_LIMIT):
+            return True
+        if bmo:  # a redirect to the base URL, empty
+            reply = Reply(b"", status=302, content_type=None)
+            reply.headers.append(("Location", "http://%s:%d/" % self.server.server_address[:2]))
+        else:  # Apache's own page
+            reply = Reply(HTML_414, status=414, content_type="text/html; charset=iso-8859-1")
+        reply.framing = "length"
+        reply.close = True
+        self.send(reply)
+        return False
+
+    def do_GET(self):
+        self.dispatch(b"")
+
     def do_POST(self):
         self.started = time.monotonic()
-        body = self.read_body()
+        self.dispatch(self.read_body())
+
+    do_PUT = do_DELETE = do_POST
+
+    def dispatch(self, body):
+        if self.command == "GET":
+            self.started = time.monotonic()
         path = self.path.split("?", 1)[0]
-        if path == "/control":
+        bmo = self.server_state.settings["rest_style"] == "bmo"
+        resource = rest_resource(path)
+        if path == "/control" and self.command == "POST":
             self.answer_control(body)
-        elif path.endswith("/xmlrpc.cgi"):
+        elif resource is not None:
+            self.answer_rest(resource, body)
+        elif bmo and (path.endswith("/xmlrpc.cgi") or path.endswith("/jsonrpc.cgi")):
+            self.answer_refused(body, Reply(HTML_BMO_404, status=404,
+                                            content_type="text/html;charset=UTF-8"))
+        elif path.endswith("/xmlrpc.cgi") and self.command == "POST":
             self.answer_bugzilla(body)
+        elif path.endswith("/xmlrpc.cgi"):  # Apache wants a body length for the CGI
+            reply = Reply(b"", status=411, content_type=None)
+            reply.framing = "chunked"
+            reply.close = True
+            self.answer_refused(body, reply)
+        elif bmo:
+            self.send(Reply(HTML_BMO_404, status=404, content_type="text/html;charset=UTF-8"))
         else:
             self.send(Reply(b"<html><body><h1>Not Found</h1></body></html>\n", status=404,
                             content_type="text/html"))
 
-    def do_GET(self):
-        self.send(Reply(b"<html><body><h1>Not Found</h1></body></html>\n", status=404,
-                        content_type="text/html"))
+    def entry(self, method, web_service, params, body, **members):
+        """The record of one request, made as it arrives."""
+        entry = {"method": method, "web_service": web_service, "http_method": self.command,
+                 "params": params, "cookie": self.headers.get("Cookie", ""),
+                 "path": redact_query(self.path) if web_service == "rest" else self.path,
+                 "headers": {k.lower(): v for k, v in self.headers.items()},
+                 "body": xmlrpc.client.Binary(body), "started": self.started}
+        entry.update(members)
+        return self.server_state.record(entry)
+
+    def answer_refused(self, body, reply):
+        """An XML-RPC address that does not serve the request: recorded, then refused."""
+        entry = self.entry("", "xmlrpc", [], body)
+        try:
+            self.send(reply)
+        finally:
+            self.server_state.finish(entry)
+
+    def answer_rest(self, resource, body):
+        state = self.server_state
+        style = state.settings["rest_style"]
+        service = RestService(style)
+        params = parse_query(self.path.partition("?")[2])
+        fault = None
+        if body.strip():
+            try:
+                members = json.loads(body.decode("utf-8"))
+                if not isinstance(members, dict):
+                    raise ValueError("not a JSON object")
+                params.update(members)
+            except ValueError as error:
+                fault = BugzillaFault(32000, "The JSON data you sent could not be parsed: %s"
+                                      % error)
+        method, argument = route(self.command, resource)
+        if method == "User.whoami" and style != "bmo":
+            method = None
+        call_params = rest_call_params(method, argument, params)
+        if style == "bmo":  # bmo also takes credentials from headers
+            for header, name in (("X-BUGZILLA-API-KEY", "api_key"), ("X-BUGZILLA-TOKEN", "token")):
+                if self.headers.get(header) and not call_params.get(name):
+                    call_params[name] = self.headers[header]
+        self.log_message("%s %s -> %s, client port %d", self.command, self.path,
+                         method or "(no such resource)", self.client_address[1])
+        entry = self.entry(method or "", "rest", params, body)
+        try:
+            state.delay()
+            if method is None:
+                fault = rest_not_found(self.command, resource.partition("?")[0])
+            if fault is not None:
+                reply = service.finish(service.fault_reply(fault))
+                reply.set_cookies = service.cookies(
+                    ["Bugzilla_login_request_cookie=%s; path=/; HttpOnly" % random_text(10)])
+            else:
+                reply = build_reply(state, method, call_params, "", service)
+            self.send(reply)
+        finally:
+            state.finish(entry)
 
     def answer_control(self, body):
         try:
@@ -1247,10 +1692,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                          method or "(not XML-RPC)",
                          ",".join(parse_cookie_header(cookie_header)) or "none",
                          self.client_address[1])
-        entry = self.server_state.record({
-            "method": method, "params": list(params), "cookie": cookie_header,
-            "path": self.path, "headers": {k.lower(): v for k, v in self.headers.items()},
-            "body": xmlrpc.client.Binary(body), "started": self.started})
+        entry = self.entry(method, "xmlrpc", list(params), body)
         try:
             self.server_state.delay()
             if parse_error is not None:
@@ -1286,17 +1728,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         settings = self.server_state.settings
-        chunked = settings["chunked"] and reply.declared_length is None
+        framing = reply.framing or ("chunked" if settings["chunked"] else "length")
+        if reply.declared_length is not None:
+            framing = "length"
+        chunked = framing == "chunked"
         try:
             self.send_response(reply.status)
-            self.send_header("Content-Type", reply.content_type)
+            if reply.content_type:
+                self.send_header("Content-Type", reply.content_type)
+            for name, value in reply.headers:
+                self.send_header(name, value)
             for cookie in reply.set_cookies:
                 self.send_header("Set-Cookie", cookie)
             if chunked:
                 self.send_header("Transfer-Encoding", "chunked")
-            else:
+            elif framing == "length":
                 self.send_header("Content-Length", str(reply.declared_length or reply.length))
-            if reply.close or settings["close_connections"]:
+            if reply.close or settings["close_connections"] or framing == "close":
                 self.send_header("Connection", "close")
                 self.close_connection = True
             self.end_headers()
@@ -1394,10 +1842,14 @@ def main(argv=None):
                         help="JSON fixture: a path, or a name under testing/fixtures/")
     parser.add_argument("--login-style", choices=LOGIN_STYLES, default="token")
     version = parser.add_mutually_exclusive_group()
-    version.add_argument("--version", default="5.0.6", dest="bugzilla_version",
-                         help="what Bugzilla.version answers")
+    version.add_argument("--version", dest="bugzilla_version",
+                         help="what Bugzilla.version answers (default 5.0.6; with --rest-style "
+                              "bmo, %s)" % BMO_VERSION)
     version.add_argument("--no-version", action="store_true",
                          help="Bugzilla.version answers without a version")
+    parser.add_argument("--rest-style", choices=REST_STYLES, default="upstream",
+                        help="how the REST API answers: Bugzilla 5.0/5.2 (upstream) or "
+                             "bugzilla.mozilla.org's code (bmo)")
     parser.add_argument("--parent-pid", type=int, default=os.getppid(),
                         help="exit when this process is gone (default: the parent)")
     parser.add_argument("--verbose", action="store_true",
@@ -1413,8 +1865,10 @@ def main(argv=None):
 
     try:
         fixture = load_fixture(args.fixture)
-        state = Server(fixture, args.login_style,
-                       None if args.no_version else (args.bugzilla_version or None))
+        explicit = args.no_version or args.bugzilla_version is not None
+        version = None if args.no_version else (
+            "5.0.6" if args.bugzilla_version is None else args.bugzilla_version)
+        state = Server(fixture, args.login_style, version or None, args.rest_style, explicit)
     except (OSError, ValueError, KeyError, TypeError) as error:
         print("bugzilla_server: cannot use the fixture %s: %s" % (args.fixture, error),
               file=sys.stderr)

@@ -32,18 +32,23 @@ std::string xml_text(const std::string& text) {
 
 TestServer::TestServer() : TestServer(Options()) {}
 
-TestServer::TestServer(const Options& options) {
+TestServer::TestServer(const Options& options) : rest_style_(options.rest_style) {
   const bool full_path = !options.fixture.empty() && options.fixture[0] == '/';
   // The server ends by itself should its parent die without stopping it.
   std::vector<std::string> arguments = {
       "--port", "0",
       "--fixture", full_path ? options.fixture : TEST_FIXTURE_DIR "/" + options.fixture,
       "--login-style", options.login_style};
+  const bool bmo = options.rest_style == "bmo";
   if (options.version.empty()) {
     arguments.push_back("--no-version");
-  } else {
+  } else if (!(bmo && options.version == Options().version)) {  // bmo: its own version
     arguments.push_back("--version");
     arguments.push_back(options.version);
+  }
+  if (!options.rest_style.empty()) {
+    arguments.push_back("--rest-style");
+    arguments.push_back(options.rest_style);
   }
   process_ = std::make_unique<HelperProcess>(TEST_SERVER_SCRIPT, arguments, kStartupSeconds);
   const std::string& line = process_->first_line();

@@ -17,7 +17,12 @@ public:
   struct Options {
     std::string fixture = "default.json";  // file name under testing/fixtures/, or a full path
     std::string login_style = "token";     // "token" (4.4.3+), "cookie" (4.2), "both"
-    std::string version = "5.0.6";         // Bugzilla.version; "" answers without "version"
+    std::string version = "5.0.6";         // Bugzilla.version; "" answers without "version";
+                                           // with rest_style "bmo", "5.0.6" stands for bmo's
+                                           // own version "20260820.1"
+    std::string rest_style;                // REST API: "" or "upstream" (Bugzilla 5.0.6/5.2,
+                                           // under /rest.cgi/), "bmo" (bugzilla.mozilla.org's
+                                           // code, under /rest/; no XML-RPC)
   };
 
   TestServer();  // default options
@@ -29,13 +34,19 @@ public:
   int port() const { return port_; }
   std::string url() const;  // "http://127.0.0.1:PORT"
   std::string uri() const { return "/xmlrpc.cgi"; }
+  // The REST API's base path: "/rest.cgi" (upstream) or "/rest" (bmo); resources follow it
+  // ("/rest.cgi/bug/1"). The server takes either under any prefix.
+  std::string restUri() const { return rest_style_ == "bmo" ? "/rest" : "/rest.cgi"; }
 
   // Every Bugzilla request received since the last clear, oldest first: an array of structs
-  // {"method": text, "params": array, "cookie": text (the Cookie header, "" when none),
-  //  "path": text, "headers": struct (lower-case names), "body": base64 (the raw request),
+  // {"method": text, "web_service": "xmlrpc" or "rest", "http_method": text,
+  //  "params": array (XML-RPC) or struct (REST: the query and JSON body decoded, credentials
+  //  kept), "cookie": text (the Cookie header, "" when none), "path": text (REST: secrets in
+  //  the query hidden), "headers": struct (lower-case names), "body": base64 (the raw request),
   //  "started": double (time.monotonic() seconds when the request arrived), "finished": double
   //  (when its reply was fully sent; 0.0 while it is still on its way)}.
-  // A request that was not XML-RPC is recorded with the method "".
+  // A request that was not XML-RPC, or a REST request for no known resource, is recorded with
+  // the method "". REST requests carry the method they map to ("Bug.search", "Bug.get", ...).
   XmlRpc::XmlRpcValue requests();
   // Only the method names of requests(), in order.
   std::vector<std::string> methods();
@@ -51,7 +62,8 @@ public:
   // runs anonymously as 4.4, or "auto": by the version), "chunked" (replies in chunks without
   // Content-Length, as Apache sends them), "close_connections" (no keep-alive),
   // "delay_seconds" (double: every Bugzilla request is answered only after this wait, which
-  // concurrent requests spend side by side; control calls are never delayed).
+  // concurrent requests spend side by side; control calls are never delayed),
+  // "rest_style" ("upstream" or "bmo").
   void configure(const std::string& name, const XmlRpc::XmlRpcValue& value);
 
   // Makes the next `times` calls of `method` (-1: all) misbehave. `kind` is one of
@@ -67,6 +79,9 @@ public:
   //   "remove"       args: {"member": path}: leave out what the path names
   //   "huge"         args: {"megabytes": int}: a reply padded to that size
   //   "raw"          args: {"body": text}: this exact body with status 200
+  //   "redirect"     args: {"location": text}: 302 Found with that Location, empty body
+  // All kinds apply to REST calls as well, keyed by the method the resource maps to; a REST
+  // "fault" is an error body with the HTTP status Bugzilla gives its code.
   // `method` "*" matches every Bugzilla method. Injections queue up per method, oldest first.
   // libcurl resends a request once when a kept-alive connection closes before any answer, so a
   // single "close" is invisible on a reused connection: inject it twice, or close connections.
@@ -90,6 +105,7 @@ private:
   XmlRpc::XmlRpcValue control(const char* method, const XmlRpc::XmlRpcValue& params);
   std::unique_ptr<HelperProcess> process_;
   int port_ = 0;
+  std::string rest_style_;
 };
 
 // A fresh directory in the temporary folder, removed with its content when the object goes.

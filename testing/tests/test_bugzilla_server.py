@@ -4,6 +4,7 @@ plug-in's tests rely on, and every control method and injection kind.
 Run from the repository root or from testing/:  python3 -m unittest discover -s testing/tests
 """
 import http.client
+import json
 import os
 import re
 import select
@@ -13,6 +14,7 @@ import sys
 import threading
 import time
 import unittest
+import urllib.parse
 import xmlrpc.client
 
 SERVER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
@@ -640,6 +642,254 @@ class ConcurrencyTest(ServerCase):
                         - min(r["started"] for r in requests), 2.5)
         self.assertRaises(xmlrpc.client.Fault, self.control.control.configure,
                           "delay_seconds", -1)
+
+
+class RestAnswer:
+    """One REST exchange: status, headers, raw body and decoded JSON (None when not JSON)."""
+
+    def __init__(self, response, body):
+        self.status = response.status
+        self.headers = response.headers
+        self.body = body
+        self.cookies = response.headers.get_all("Set-Cookie") or []
+        try:
+            self.value = json.loads(body.decode("utf-8"))
+        except ValueError:
+            self.value = None
+
+
+class RestCase(ServerCase):
+    base = "/bugzilla/rest.cgi"
+
+    def rest(self, path, query=(), body=None, headers=None, method=None, base=None):
+        target = (base or self.base) + path + ("?" + urllib.parse.urlencode(query) if query else "")
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        try:
+            data = json.dumps(body).encode() if body is not None else None
+            connection.request(method or ("POST" if body is not None else "GET"), target, data,
+                               {"Content-Type": "application/json", **(headers or {})})
+            response = connection.getresponse()
+            return RestAnswer(response, response.read())
+        finally:
+            connection.close()
+
+    def assertError(self, answer, status, code, message=None):
+        self.assertEqual((answer.status, answer.value["code"], answer.value["error"]),
+                         (status, code, True), answer.value)
+        if message is not None:
+            self.assertEqual(answer.value["message"], message)
+
+    def rest_token(self):
+        return self.rest("/login", {"login": "alice@example.com",
+                                    "password": "alice-pass-1"}).value["token"]
+
+    def raw_request_line(self, length):
+        """Sends a GET whose request line is `length` bytes; the raw answer."""
+        head = "GET %s/bug?product=Widgets&include_fields=id&pad=" % self.base
+        line = head + "x" * (length - len(head) - len(" HTTP/1.1")) + " HTTP/1.1"
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(line.encode() + b"\r\nHost: x\r\nConnection: close\r\n\r\n")
+            data = b""
+            while True:
+                piece = connection.recv(65536)
+                if not piece:
+                    return data
+                data += piece
+
+
+class RestUpstreamTest(RestCase):
+    """The REST API as Bugzilla 5.0.6 and 5.2 answered it."""
+
+    def test_transport_and_error_shapes(self):
+        answer = self.rest("/version")
+        self.assertEqual((answer.status, answer.value), (200, {"version": "5.0.6"}))
+        self.assertEqual(answer.headers["Content-Type"], "application/json; charset=UTF-8")
+        self.assertEqual(answer.headers["Transfer-Encoding"], "chunked")
+        self.assertIsNone(answer.headers["Content-Length"])
+        self.assertTrue(any(c.startswith("Bugzilla_login_request_cookie=")
+                            for c in answer.cookies))
+        self.assertEqual(self.rest("/version", base="/rest").value["version"], "5.0.6")
+        self.assertError(self.rest("/whoami", {"token": self.rest_token()}), 404, 32614,
+                         "A REST API resource was not found for 'GET /whoami'.")
+        self.assertEqual(self.rest("/nosuch").value["documentation"],
+                         "https://bugzilla.readthedocs.org/en/5.0/api/")
+        self.assertError(self.rest("/bug/999999"), 404, 101, "Bug #999999 does not exist.")
+        self.assertError(self.rest("/bug/no-such-alias"), 400, 100)
+        self.assertError(self.rest("/bug/5/comment"), 401, 102)
+        get = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        get.request("GET", "/bugzilla/xmlrpc.cgi")
+        self.assertEqual(get.getresponse().status, 411)
+        get.close()
+        self.assertEqual(self.call("Bugzilla.version").value, {"version": "5.0.6"})
+        self.assertTrue(self.raw_request_line(8191).startswith(b"HTTP/1.1 200 "))
+        refused = self.raw_request_line(8192)
+        self.assertTrue(refused.startswith(b"HTTP/1.1 414 "))
+        self.assertIn(b"<title>414 Request-URI Too Long</title>", refused)
+
+    def test_credentials_where_upstream_takes_them(self):
+        answer = self.rest("/login", {"login": "alice@example.com", "password": "alice-pass-1"})
+        self.assertEqual((answer.value["id"], answer.cookies), (2, []))
+        self.assertRegex(answer.value["token"], r"^2-[A-Za-z0-9]{10}$")
+        self.assertError(self.rest("/login", {"login": "alice@example.com", "password": "x"}),
+                         401, 300, "The login or password you entered is not valid.")
+        token = answer.value["token"]
+        widgets = {"product": "Widgets", "include_fields": "id"}
+
+        def ids(answer):
+            return [bug["id"] for bug in answer.value["bugs"]]
+        self.assertIn(5, ids(self.rest("/bug", dict(widgets, token=token))))
+        self.assertIn(5, ids(self.rest("/bug", dict(widgets, api_key=ALICE_KEY))))
+        # The headers are ignored: the search runs anonymously.
+        self.assertNotIn(5, ids(self.rest("/bug", widgets, headers={
+            "X-BUGZILLA-API-KEY": ALICE_KEY, "X-BUGZILLA-TOKEN": token})))
+        self.assertError(self.rest("/bug", dict(widgets, api_key=REVOKED_KEY)), 400, 306,
+                         "The API key you specified has been revoked by the user that created it.")
+        self.assertError(self.rest("/bug", dict(widgets, api_key=UNKNOWN_KEY)), 400, 306,
+                         "The API key you specified is invalid. Please check that you typed it "
+                         "correctly.")
+        self.assertEqual(self.rest("/valid_login", {"login": "bob@example.com",
+                                                    "api_key": ALICE_KEY}).value,
+                         {"result": False})
+        self.assertEqual(self.rest("/valid_login", {"login": "alice@example.com",
+                                                    "api_key": ALICE_KEY}).value,
+                         {"result": True})
+        # Token in the body, key in the query; without credentials 410; bob keeps no time.
+        posted = self.rest("/bug/7/comment", body={"comment": "via body", "token": token})
+        self.assertEqual(posted.status, 201)
+        self.assertEqual(self.rest("/bug/7/comment", {"api_key": BOB_KEY},
+                                   body={"comment": "via query"}).status, 201)
+        self.assertError(self.rest("/bug/7/comment", body={"comment": "x"}), 401, 410)
+        self.assertError(self.rest("/bug/7/comment", {"api_key": BOB_KEY},
+                                   body={"comment": "x", "work_time": 1.5}), 401, 115)
+        self.assertError(self.rest("/bug/7/comment", {"api_key": BOB_KEY},
+                                   body={"comment": "x" * 65536}), 400, 114)
+        comments = self.control.control.bug(7)["comments"]
+        self.assertEqual([(c["creator"], c["text"]) for c in comments[-2:]],
+                         [("alice@example.com", "via body"), ("bob@example.com", "via query")])
+        self.assertEqual(comments[-2]["id"], posted.value["id"])
+        logout = self.rest("/logout", {"token": token})
+        self.assertEqual(logout.value, {"result": None})
+        self.assertError(self.rest("/bug", dict(widgets, token=token)), 400, 32000)
+
+    def test_value_shapes(self):
+        token = self.rest_token()
+        bug = self.rest("/bug/widget-colour", {"token": token}).value
+        self.assertEqual(bug["faults"], [])
+        bug = bug["bugs"][0]
+        self.assertEqual((bug["id"], bug["alias"], bug["dupe_of"], bug["deadline"]),
+                         (2, ["widget-colour"], None, None))
+        self.assertRegex(bug["creation_time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertIs(bug["is_open"], True)
+        self.assertIn("update_token", bug)
+        self.assertEqual(self.rest("/bug/4").value["bugs"][0]["dupe_of"], 1)
+        found = self.rest("/bug", {"product": "Widgets", "assigned_to": "alice@example.com",
+                                   "include_fields": "id,assigned_to,description",
+                                   "limit": 2, "offset": 1, "token": token}).value["bugs"]
+        self.assertEqual([sorted(b) for b in found],
+                         [["assigned_to", "assigned_to_detail", "id"]] * 2)
+        self.assertEqual([b["id"] for b in found], [3, 4])
+        comments = self.rest("/bug/1/comment", [("ids", "6"), ("ids", "2"),
+                                                ("include_fields", "text"),
+                                                ("token", token)]).value
+        self.assertEqual(sorted(comments["bugs"]), ["1", "2", "6"])
+        self.assertEqual(comments["bugs"]["6"]["comments"][0], {"text": "Manual wanted. Grüße – ✓"})
+        first = self.rest("/bug/1/comment").value["bugs"]["1"]["comments"][0]
+        self.assertEqual((first["count"], first["attachment_id"]), (0, None))
+        raw = self.rest("/bug/6", {"include_fields": "summary"}).body
+        self.assertNotIn(b"\\u", raw)
+        fields = self.rest("/field/bug").value["fields"]
+        self.assertEqual(fields[0]["name"], "bug_id")
+        self.assertIsNone(fields[0]["visibility_field"])
+
+    def test_request_record_and_injections(self):
+        token = self.rest_token()
+        self.rest("/bug/1/comment", {"token": token}, body={"comment": "recorded"})
+        self.rest("/nosuch")
+        self.call("Bugzilla.version")
+        login, comment, nosuch, xmlrpc_call = self.control.control.requests()
+        self.assertEqual((login["method"], login["web_service"], login["http_method"]),
+                         ("User.login", "rest", "GET"))
+        self.assertEqual(login["params"]["password"], "alice-pass-1")  # the record keeps it
+        self.assertNotIn("alice-pass-1", login["path"])
+        self.assertEqual(comment["method"], "Bug.add_comment")
+        self.assertEqual(comment["params"], {"token": token, "comment": "recorded"})
+        self.assertNotIn(token, comment["path"])
+        self.assertGreater(comment["finished"], comment["started"])
+        self.assertEqual(nosuch["method"], "")
+        self.assertEqual((xmlrpc_call["web_service"], xmlrpc_call["method"]),
+                         ("xmlrpc", "Bugzilla.version"))
+        inject = self.control.control.inject
+        inject("Bug.get", "fault", {"code": 101, "string": "Gone."}, 1)
+        self.assertError(self.rest("/bug/1"), 404, 101, "Gone.")
+        inject("Bug.get", "remove", {"member": "bugs.0.summary"}, 1)
+        self.assertNotIn("summary", self.rest("/bug/1").value["bugs"][0])
+        inject("Bug.search", "huge", {"megabytes": 1}, 1)
+        huge = self.rest("/bug", {"product": "Gadgets"})
+        self.assertEqual((len(huge.body), len(huge.value["bugs"])), (1024 * 1024, 3))
+        inject("Bug.comments", "truncated", {"bytes": 10}, 1)
+        self.assertEqual(len(self.rest("/bug/1/comment").body), 10)
+        inject("*", "redirect", {"location": "http://127.0.0.1:1/login"}, 2)
+        moved = self.rest("/version")
+        self.assertEqual((moved.status, moved.headers["Location"]),
+                         (302, "http://127.0.0.1:1/login"))
+        self.assertEqual(self.call("Bugzilla.version").status, 302)
+
+
+class RestBmoTest(RestCase):
+    """The REST API as bugzilla.mozilla.org's code answered it."""
+
+    style_args = ("--rest-style", "bmo")
+    base = "/rest"
+
+    def test_transport_and_texts(self):
+        answer = self.rest("/version")
+        self.assertEqual(answer.value, {"version": "20260820.1"})
+        self.assertEqual(answer.headers["Connection"], "close")
+        self.assertIsNone(answer.headers["Content-Length"])
+        self.assertIsNone(answer.headers["Transfer-Encoding"])
+        self.control.control.configure("version", "5.1")
+        self.assertEqual(self.rest("/version").value, {"version": "5.1"})
+        self.assertError(self.rest("/bug/999999"), 404, 101, "Bug 999999 does not exist.")
+        self.assertError(self.rest("/bug/no-such-alias"), 400, 100,
+                         "Sorry, I can't find \"NOSUCHALIAS\". It does not seem like bug "
+                         "number nor an alias to a bug.")
+        self.assertError(self.rest("/login", {"login": "alice@example.com", "password": "x"}),
+                         401, 300, "The username or password you entered is not valid.")
+        self.assertEqual(self.rest("/nosuch").value["documentation"], "docs/%lang%/html/api/")
+        for method in ("GET", "POST"):
+            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+            connection.request(method, "/xmlrpc.cgi", b"" if method == "POST" else None)
+            response = connection.getresponse()
+            self.assertEqual((response.status, response.headers["Content-Type"]),
+                             (404, "text/html;charset=UTF-8"))
+            connection.close()
+        self.assertTrue(self.raw_request_line(10239).startswith(b"HTTP/1.1 200 "))
+        moved = self.raw_request_line(10240)
+        self.assertTrue(moved.startswith(b"HTTP/1.1 302 "))
+        self.assertIn(b"\r\nLocation: http://127.0.0.1:%d/\r\n" % self.port, moved)
+
+    def test_credentials_and_shapes(self):
+        key = {"X-BUGZILLA-API-KEY": ALICE_KEY}
+        self.assertEqual(self.rest("/whoami", headers=key).value["name"], "alice@example.com")
+        self.assertError(self.rest("/whoami"), 401, 410)
+        token = self.rest_token()
+        self.assertEqual(self.rest("/whoami", headers={"X-BUGZILLA-TOKEN": token}).value["id"], 2)
+        self.assertError(self.rest("/bug", {"token": "2-notAToken1"}), 400, 307)
+        self.assertError(self.rest("/bug", headers={"X-BUGZILLA-API-KEY": REVOKED_KEY}), 400, 306)
+        self.assertIs(self.rest("/valid_login", {"login": "bob@example.com",
+                                                 "api_key": ALICE_KEY}).value, False)
+        found = self.rest("/bug", {"product": "Widgets", "assigned_to": "alice@example.com",
+                                   "include_fields": "id,description"}, headers=key).value
+        self.assertIn(5, [b["id"] for b in found["bugs"]])
+        first = found["bugs"][0]
+        self.assertEqual(first["description"], "Start the frobnicator; it segfaults immediately.")
+        self.assertEqual(first["assigned_to_detail"]["nick"], "alice")
+        self.assertEqual(self.rest("/bug/2", headers=key).value["bugs"][0]["alias"],
+                         "widget-colour")
+        self.assertIsNone(self.rest("/bug/1", headers=key).value["bugs"][0]["alias"])
+        self.assertEqual(self.rest("/bug/1/comment", body={"comment": "x"}, headers=key).status,
+                         201)
+        self.assertEqual(self.control.control.requests()[-1]["params"], {"comment": "x"})
 
 
 class LifecycleTest(unittest.TestCase):
