@@ -441,12 +441,19 @@ class ApiKeyTest(ServerCase):
                         proxy.Bug.search({"product": "Widgets", "api_key": key})
                     except xmlrpc.client.Fault:
                         pass
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            connection.request("GET", "/rest/login?login=alice%40example.com&password=alice-pass-1")
+            token = json.loads(connection.getresponse().read())["token"]
+            connection.request("GET", "/rest/bug/1?token=%s" % token)
+            connection.getresponse().read()
+            connection.close()
         finally:
             process.terminate()
             out, err = process.communicate(timeout=10)
         self.assertIn(b"Bug.search", err)
-        for key in (ALICE_KEY, UNKNOWN_KEY):
-            self.assertNotIn(key.encode(), out + err)
+        self.assertIn(b"/rest/bug/1", err)
+        for secret in (ALICE_KEY, UNKNOWN_KEY, "alice-pass-1", token):
+            self.assertNotIn(secret.encode(), out + err)
 
 
 class CookieStyleTest(ServerCase):
