@@ -8,7 +8,7 @@ if [ "${1:-}" = "--windows" ]; then
             wine64 wine libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev)
 else
   packages=(cmake make g++ clang pkg-config python3 libcurl4-openssl-dev libssl-dev
-            libexpat1-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+            libexpat1-dev libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
             libcli11-dev openssl valgrind time dpkg-dev lintian)
 fi
 missing=()

@@ -1,9 +1,12 @@
-// The XML-RPC client: encodes a call, posts it, keeps the cookie file, decodes the reply.
+// The client: encodes a call, sends it, keeps the cookie file (XML-RPC only), decodes the reply.
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcEndpoint.h>
 
 #include "cookie_jar.h"
 #include "http_transport.h"
+#include "json_decode.h"
+#include "json_encode.h"
+#include "rest_url.h"
 #include "wire_decode.h"
 #include "wire_encode.h"
 
@@ -22,6 +25,29 @@ public:
 private:
   detail::ResponseStream& stream_;
 };
+
+// A REST body is collected whole and decoded at its end.
+class CollectingSink final : public detail::BodySink {
+public:
+  explicit CollectingSink(detail::JsonResponse& response) : response_(response) {}
+  bool write(const char* data, size_t size) override {
+    response_.feed(data, size);
+    return true;
+  }
+  void expect(size_t bytes) override { response_.expect(bytes); }
+
+private:
+  detail::JsonResponse& response_;
+};
+
+// Drops the query from a text shown in a diagnostic: it may hold a password or a token.
+std::string without_query(std::string text, const std::string& query) {
+  if (query.empty()) return text;
+  for (size_t at = text.find(query); at != std::string::npos; at = text.find(query, at)) {
+    text.replace(at, query.size(), "...");
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -48,7 +74,56 @@ struct XmlRpcClient::Impl {
   }
 
   int execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result);
+  int executeRest(const RestRequest& request, XmlRpcValue& result);
 };
+
+int XmlRpcClient::Impl::executeRest(const RestRequest& rest, XmlRpcValue& result) {
+  if (!endpoint.valid) return fail(kConnectFailed, "the host is not an http or https address");
+  detail::RestUrl url;
+  std::string error;
+  detail::HttpRequest request;
+  if (!detail::make_rest_url(endpoint, rest, url, error) ||
+      !detail::make_rest_headers(rest, request.headers, error)) {
+    return fail(kSendFailed, "the request could not be made: " + error);
+  }
+  std::string body;
+  if (rest.post) {
+    if (rest.body.valid() && rest.body.getType() != XmlRpcValue::TypeStruct) {
+      return fail(kSendFailed, "the request could not be made: a POST body must be a struct");
+    }
+    body = rest.body.valid() ? detail::encode_json(rest.body) : "{}";
+  }
+  request.url = url.url;
+  request.post = rest.post;
+  request.body = body;
+  request.content_type = "application/json";
+  request.accept = "application/json";
+  if (!transport) transport = std::make_unique<detail::HttpTransport>();
+
+  detail::JsonResponse response(result, reply_filter);
+  CollectingSink sink(response);
+  const int code = transport->perform(request, settings, reply, sink, failure);
+  if (code != kExchangeCompleted) {
+    result.clear();
+    failure.detail = without_query(failure.detail, url.query);
+    return code;
+  }
+  const std::string status = "HTTP status " + std::to_string(reply.status);
+  if (reply.status >= 300 && reply.status < 400) {
+    // Following it would carry the credentials in the query to wherever it points.
+    return fail(kReceiveFailed, status + ", a redirect (not followed)");
+  }
+  bool fault = false;
+  if (!response.finish(error, &fault)) {
+    return fail(kReceiveFailed, status + ", the reply is not JSON: " + error);
+  }
+  if (fault) return kExchangeCompleted;  // a REST error is an answer whatever the status
+  if (reply.status < 200 || reply.status >= 300) {
+    result.clear();
+    return fail(kReceiveFailed, status);
+  }
+  return kExchangeCompleted;
+}
 
 int XmlRpcClient::Impl::execute(const char* method, const XmlRpcValue& params,
                                 XmlRpcValue& result) {
@@ -125,6 +200,31 @@ int XmlRpcClient::execute(const char* method, const XmlRpcValue& params, XmlRpcV
     result.clear();
     return impl_->fail(kSendFailed, "the request could not be made");
   }
+}
+
+int XmlRpcClient::executeRest(const RestRequest& request, XmlRpcValue& result) {
+  impl_->failure = TransportFailure();
+  result.clear();
+  try {
+    return impl_->executeRest(request, result);
+  } catch (const std::exception& error) {
+    result.clear();
+    return impl_->fail(kSendFailed, std::string("the request could not be made: ") + error.what());
+  } catch (...) {
+    result.clear();
+    return impl_->fail(kSendFailed, "the request could not be made");
+  }
+}
+
+size_t XmlRpcClient::restRequestLineLength(const RestRequest& request) const {
+  detail::RestUrl url;
+  std::string error;
+  try {
+    if (!detail::make_rest_url(impl_->endpoint, request, url, error)) return 0;
+  } catch (...) {
+    return 0;
+  }
+  return (request.post ? 5 : 4) + url.target.size() + 9;  // "GET " + target + " HTTP/1.1"
 }
 
 const TransportFailure& XmlRpcClient::lastFailure() const noexcept { return impl_->failure; }

@@ -5,12 +5,17 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 namespace XmlRpc {
 namespace detail {
 
 namespace {
+
+struct SlistRelease {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 
 void init_curl_once() {
   static std::once_flag once;
@@ -26,6 +31,7 @@ struct TransferState {
   size_t received = 0;        // body bytes handed to the sink
   std::exception_ptr thrown;  // from the sink, raised again after the transfer
   bool too_large = false;
+  bool expected = false;      // the sink was told the announced length
   bool connected = false;    // the connection (with TLS) stood and the request began
   bool got_response = false;  // at least one header line arrived
   bool idle_too_long = false;
@@ -52,8 +58,19 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     state->too_large = true;  // abandon now rather than read without bound
     return 0;
   }
-  state->received += n;
   try {
+    if (state->received == 0 && !state->expected) {
+      state->expected = true;
+      curl_off_t length = -1;
+      if (curl_easy_getinfo(state->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+              CURLE_OK &&
+          length > 0) {
+        const auto announced = static_cast<uint64_t>(length);
+        state->sink->expect(announced < state->limit ? static_cast<size_t>(announced)
+                                                     : state->limit);
+      }
+    }
+    state->received += n;
     if (!state->sink->write(data, n)) {
       state->reply->body_refused = true;
       return 0;
@@ -71,6 +88,20 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   state->got_response = true;
   if (starts_with_no_case(data, n, "http/")) {
     state->reply->set_cookies.clear();  // a new response (after 100 Continue, say)
+    state->reply->location.clear();
+  } else if (starts_with_no_case(data, n, "location:")) {
+    size_t begin = 9;
+    size_t end = n;
+    while (begin < end && (data[begin] == ' ' || data[begin] == '\t')) ++begin;
+    while (end > begin && (data[end - 1] == '\r' || data[end - 1] == '\n' ||
+                           data[end - 1] == ' ' || data[end - 1] == '\t')) {
+      --end;
+    }
+    try {
+      state->reply->location.assign(data + begin, end - begin);
+    } catch (...) {
+      return 0;
+    }
   } else if (starts_with_no_case(data, n, "set-cookie:")) {
     size_t begin = 11;
     size_t end = n;
@@ -117,34 +148,47 @@ HttpTransport::HttpTransport() = default;
 
 HttpTransport::~HttpTransport() {
   if (handle_) curl_easy_cleanup(static_cast<CURL*>(handle_));
-  if (headers_) curl_slist_free_all(static_cast<curl_slist*>(headers_));
 }
 
 int HttpTransport::post(const std::string& url, const std::string& body,
                         const std::string& cookie_header, const HttpSettings& settings,
                         HttpReply& reply, BodySink& sink, TransportFailure& failure) {
+  HttpRequest request;
+  request.url = url;
+  request.body = body;
+  request.cookie_header = cookie_header;
+  return perform(request, settings, reply, sink, failure);
+}
+
+int HttpTransport::perform(const HttpRequest& request, const HttpSettings& settings,
+                           HttpReply& reply, BodySink& sink, TransportFailure& failure) {
   init_curl_once();
-  if (!handle_) {
-    handle_ = curl_easy_init();
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml");
-    if (headers) {
-      curl_slist* more = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
-      if (more) {
-        headers_ = more;
-      } else {
-        curl_slist_free_all(headers);
-      }
+  if (!handle_) handle_ = curl_easy_init();
+  std::unique_ptr<curl_slist, SlistRelease> headers;
+  bool listed = handle_ != nullptr;
+  auto add = [&](const std::string& line) {
+    curl_slist* more = curl_slist_append(headers.get(), line.c_str());
+    if (!more) {
+      listed = false;
+      return;
     }
-    if (!handle_ || !headers_) {
-      failure.code = kSendFailed;
-      failure.detail = "libcurl could not be set up";
-      return kSendFailed;
-    }
+    headers.release();
+    headers.reset(more);
+  };
+  if (request.post) add(std::string("Content-Type: ") + request.content_type);
+  if (request.post) add("Expect:");  // no 100-continue round trip
+  if (request.accept) add(std::string("Accept: ") + request.accept);
+  for (const std::string& line : request.headers) add(line);
+  if (!listed) {
+    failure.code = kSendFailed;
+    failure.detail = "libcurl could not be set up";
+    return kSendFailed;
   }
   CURL* curl = static_cast<CURL*>(handle_);
 
   reply.status = 0;
   reply.content_type.clear();
+  reply.location.clear();
   reply.set_cookies.clear();
   reply.body_refused = false;
   TransferState state;
@@ -158,16 +202,23 @@ int HttpTransport::post(const std::string& url, const std::string& body,
   // A reset clears every option but keeps the open connection, so each call states all of
   // them and settings changed between calls take effect.
   curl_easy_reset(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
+  if (request.post) {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body.size()));
+  } else {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  }
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "XmlRpc/1.0 libcurl");
   curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // whatever this libcurl can inflate
-  if (!cookie_header.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, cookie_header.c_str());
+  if (!request.cookie_header.empty()) {
+    curl_easy_setopt(curl, CURLOPT_COOKIE, request.cookie_header.c_str());
+  }
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, settings.connect_timeout_seconds);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, settings.idle_timeout_seconds);
@@ -198,12 +249,14 @@ int HttpTransport::post(const std::string& url, const std::string& body,
   }
   curl_off_t uploaded = 0;
   curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-  // The buffer lives on this stack frame only.
+  // The buffer and the header list live on this stack frame only.
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
   if (state.thrown) std::rethrow_exception(state.thrown);
 
   failure.http_status = reply.status;
   failure.content_type = reply.content_type;
+  failure.location = reply.location;
   if (result == CURLE_OK) return kExchangeCompleted;
 
   failure.detail = error_text[0] != '\0' ? error_text : curl_easy_strerror(result);
@@ -220,7 +273,7 @@ int HttpTransport::post(const std::string& url, const std::string& body,
   if (!state.connected) {
     failure.code = kConnectFailed;  // resolving, connecting, TLS handshake or verification
   } else if (!state.got_response &&
-             (result == CURLE_SEND_ERROR || uploaded < static_cast<curl_off_t>(body.size()))) {
+             (result == CURLE_SEND_ERROR || uploaded < static_cast<curl_off_t>(request.body.size()))) {
     failure.code = kSendFailed;
   } else {
     failure.code = kReceiveFailed;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace XmlRpc {
@@ -18,9 +19,21 @@ struct HttpSettings {
   bool verify_tls = true;
 };
 
+// One request: an XML-RPC POST, or a REST GET or POST.
+struct HttpRequest {
+  std::string url;
+  bool post = true;
+  std::string_view body;             // POST only; the caller keeps it until the call returns
+  const char* content_type = "text/xml";
+  const char* accept = nullptr;      // an Accept header, when given
+  std::string cookie_header;         // none when empty
+  std::vector<std::string> headers;  // further "Name: value" lines, checked by the caller
+};
+
 struct HttpReply {
   long status = 0;
   std::string content_type;
+  std::string location;                  // a redirect's Location header, as sent
   std::vector<std::string> set_cookies;  // Set-Cookie values of the final response
   bool body_refused = false;             // the body sink refused it and the transfer stopped
 };
@@ -31,6 +44,9 @@ public:
   // False refuses the body: the transfer stops. An exception stops it too and is raised
   // again from post() once libcurl has returned.
   virtual bool write(const char* data, size_t size) = 0;
+  // The body's announced length (Content-Length, before decompression), once known, before
+  // the first write; not called when the reply announces none.
+  virtual void expect(size_t) {}
 
 protected:
   ~BodySink() = default;
@@ -52,10 +68,12 @@ public:
   int post(const std::string& url, const std::string& body, const std::string& cookie_header,
            const HttpSettings& settings, HttpReply& reply, BodySink& sink,
            TransportFailure& failure);
+  // Any request, on the same terms. Redirects are never followed.
+  int perform(const HttpRequest& request, const HttpSettings& settings, HttpReply& reply,
+              BodySink& sink, TransportFailure& failure);
 
 private:
   void* handle_ = nullptr;   // CURL*, created on first use
-  void* headers_ = nullptr;  // curl_slist*
 };
 
 }  // namespace detail

@@ -63,15 +63,18 @@ struct ScanStop {
 };
 
 // True when none of the eight bytes needs a closer look: all printable ASCII, no '&'.
+template <bool references>
 inline bool plain_word(uint64_t w) noexcept {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   constexpr uint64_t kHighs = 0x8080808080808080u;
   const uint64_t below_space = (w - kOnes * 0x20) & ~w;  // high bit set for a byte < 0x20
   const uint64_t ampersands = w ^ (kOnes * '&');
   const uint64_t is_ampersand = (ampersands - kOnes) & ~ampersands;
-  return ((w | below_space | is_ampersand) & kHighs) == 0;
+  return ((w | below_space | (references ? is_ampersand : 0)) & kHighs) == 0;
 }
 
+// `references`: '&' starts a character reference (XML) or is plain text (JSON).
+template <bool references>
 ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last) noexcept {
   while (p < end) {
     // Most of a reply is markup and ASCII text: skip it sixteen bytes or a word at a time.
@@ -79,8 +82,8 @@ ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last
     while (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       // Signed, bytes from 0x80 up compare below 0x20 too.
-      const __m128i odd = _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)),
-                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+      __m128i odd = _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20));
+      if (references) odd = _mm_or_si128(odd, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
       if (_mm_movemask_epi8(odd) != 0) break;
       p += 16;
     }
@@ -88,13 +91,13 @@ ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last
     while (end - p >= 8) {
       uint64_t word;
       std::memcpy(&word, p, sizeof word);
-      if (!plain_word(word)) break;
+      if (!plain_word<references>(word)) break;
       p += 8;
     }
     if (p == end) break;
     const unsigned char byte = *p;
     if (byte >= 0x20 && byte < 0x80) {
-      if (byte == '&') {
+      if (references && byte == '&') {
         const ReferenceCheck reference = check_reference(p, end);
         if (!reference.decided && !last) return {p, ScanStop::Undecided, 0};
         if (reference.length > 0) return {p, ScanStop::Unusable, reference.length};
@@ -260,7 +263,8 @@ void XmlTextRepair::repair(const char* data, size_t size, bool last, const char*
   const unsigned char* run = p;  // the start of the bytes not yet copied or passed on
   bool changed = false;
   while (p < end) {
-    const ScanStop stop = scan_usable(p, end, last);
+    const ScanStop stop = references_ ? scan_usable<true>(p, end, last)
+                                      : scan_usable<false>(p, end, last);
     p = stop.at;
     if (stop.kind == ScanStop::End) break;
     if (stop.kind == ScanStop::Undecided) {
@@ -290,10 +294,22 @@ void XmlTextRepair::repair(const char* data, size_t size, bool last, const char*
 }
 
 std::string replace_unusable_xml_text(const char* data, size_t size) {
-  XmlTextRepair repair;
+  XmlTextRepair repair(true);
   std::string out;
   repair.feed(data, size, true, [&out](const char* piece, size_t n) { out.append(piece, n); });
   return out;
+}
+
+bool append_usable_text(std::string& out, const char* data, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const ScanStop first = scan_usable<false>(p, p + size, true);
+  if (first.kind == ScanStop::End) {
+    out.append(data, size);
+    return false;
+  }
+  XmlTextRepair repair(false);
+  repair.feed(data, size, true, [&out](const char* piece, size_t n) { out.append(piece, n); });
+  return true;
 }
 
 }  // namespace detail

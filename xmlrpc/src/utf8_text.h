@@ -40,8 +40,12 @@ void append_xml_text(std::string& out, const char* data, size_t size);
 // character XML forbids and each character reference to such a character becomes U+FFFD.
 // A sequence or reference cut by a piece's end is held back until the next piece decides it,
 // so the result does not depend on where the pieces were cut. Clean pieces pass uncopied.
+// Without `character_references` (a JSON body) '&' is plain text and only the bytes are
+// repaired.
 class XmlTextRepair {
 public:
+  explicit XmlTextRepair(bool character_references = true) : references_(character_references) {}
+
   // Passes the repaired bytes on as sink(data, size), in one call or none. `last`: no more
   // bytes follow, so nothing is held back.
   template <class Sink>
@@ -58,10 +62,15 @@ private:
   std::string held_;     // an undecided tail of the previous piece
   std::string joined_;   // the held tail with the next piece behind it
   std::string repaired_;
+  bool references_;
 };
 
 // A whole text repaired at once.
 std::string replace_unusable_xml_text(const char* data, size_t size);
+
+// Appends text that holds no character references (a decoded JSON string) with ill-formed
+// UTF-8 and the characters XML forbids replaced as above; true when something was replaced.
+bool append_usable_text(std::string& out, const char* data, size_t size);
 
 }  // namespace detail
 }  // namespace XmlRpc

@@ -1,5 +1,6 @@
 #include "wire_decode.h"
 
+#include "member_name_cache.h"
 #include "utf8_text.h"
 
 #include <expat.h>
@@ -354,21 +355,7 @@ private:
       if (!node) return;
       member.keep = below(node);
     }
-    member.value = &owner.value->asStruct().append(shared_name(text_));
-  }
-
-  // The name shared with earlier members of that name: a small cache, as the members of
-  // one kind of struct come with the same few names over and over. Names seen once (a
-  // Bug.comments reply names its members by bug id) just take a slot over.
-  MemberName shared_name(const std::string& text) {
-    const size_t n = text.size();
-    const size_t slot = n == 0 ? 0
-                               : (n * 31 + static_cast<unsigned char>(text[0]) * 7 +
-                                  static_cast<unsigned char>(text[n - 1])) % kNameSlots;
-    MemberName& cached = names_[slot];
-    if (cached.size() == n && std::memcmp(cached.c_str(), text.data(), n) == 0) return cached;
-    cached = MemberName(text);
-    return cached;
+    member.value = &owner.value->asStruct().append(names_.get(text_.data(), text_.size()));
   }
 
   void start(const char* name) {
@@ -555,8 +542,7 @@ private:
   std::string text_;                // character data of the innermost scalar, reused
   std::string* target_ = nullptr;   // the string a <string> element appends to, if kept
   XmlRpcValue scratch_;             // where dropped scalars are checked
-  static constexpr size_t kNameSlots = 61;
-  MemberName names_[kNameSlots];
+  MemberNameCache names_;
   int nesting_ = 0;
   bool fault_ = false;
   bool failed_ = false;

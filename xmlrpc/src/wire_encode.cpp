@@ -41,6 +41,12 @@ void append_date_time(std::string& out, const std::tm& time) {
   append_two_digits(out, time.tm_sec);
 }
 
+void append_text(std::string& out, const std::string& text) {
+  append_xml_text(out, text.data(), text.size());
+}
+
+}  // namespace
+
 void append_base64(std::string& out, const XmlRpcValue::BinaryData& bytes) {
   static const char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -63,12 +69,6 @@ void append_base64(std::string& out, const XmlRpcValue::BinaryData& bytes) {
     out.push_back('=');
   }
 }
-
-void append_text(std::string& out, const std::string& text) {
-  append_xml_text(out, text.data(), text.size());
-}
-
-}  // namespace
 
 std::string format_double(double value) {
   if (std::isnan(value)) return "nan";

@@ -20,5 +20,8 @@ void append_value(std::string& out, const XmlRpcValue& value);
 // reads back as the same number; "inf", "-inf" and "nan" for the values that have no digits.
 std::string format_double(double value);
 
+// Appends the bytes in base64 with padding, no line breaks.
+void append_base64(std::string& out, const XmlRpcValue::BinaryData& bytes);
+
 }  // namespace detail
 }  // namespace XmlRpc

@@ -1,8 +1,10 @@
-// One XML-RPC endpoint reached over HTTP or HTTPS, with an optional shared cookie file.
+// One XML-RPC endpoint reached over HTTP or HTTPS, with an optional shared cookie file; the
+// same client also calls a REST service below its path (executeRest).
 #pragma once
 
 #include <XmlRpc/XmlRpcEndpoint.h>
 #include <XmlRpc/XmlRpcExport.h>
+#include <XmlRpc/RestRequest.h>
 #include <XmlRpc/XmlRpcFilter.h>
 #include <XmlRpc/XmlRpcValue.h>
 
@@ -26,6 +28,7 @@ struct XMLRPC_API TransportFailure {
   std::string detail;        // libcurl's error text or the decoder's reason
   long http_status = 0;      // 0 when no status line arrived
   std::string content_type;  // as the server sent it
+  std::string location;      // a redirect's Location header (redirects are never followed)
 };
 
 class XMLRPC_API XmlRpcClient {
@@ -65,6 +68,19 @@ public:
   // parameter, an invalid value none. `result` receives the response value, or for a fault
   // a struct with "faultCode" and "faultString". Returns a TransportCode.
   int execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result);
+
+  // One REST call to the client's host, below its path (the base path: "/rest",
+  // "/bugzilla/rest.cgi"), over the same connection and settings as execute. Cookies are
+  // neither sent nor kept, and redirects are not followed (a 3xx is kReceiveFailed with
+  // lastFailure().location). `result` receives the JSON reply as a value (what the reply
+  // filter keeps of it); a REST error object ({"error": true, "code": N, "message": text},
+  // under any status) gives a struct with "faultCode" and "faultString", like a fault.
+  // Another status than 2xx, or a body that is not JSON, is kReceiveFailed.
+  int executeRest(const RestRequest& request, XmlRpcValue& result);
+  // The bytes of the request line the call would send ("GET <target> HTTP/1.1"; "POST ..."
+  // for a POST), without its line end: servers refuse lines beyond about 8,190 bytes, so
+  // callers split long requests. 0 when the request cannot be made.
+  size_t restRequestLineLength(const RestRequest& request) const;
 
   const TransportFailure& lastFailure() const noexcept;
 

@@ -1,0 +1,48 @@
+// Reading REST (JSON) replies with simdjson: the body is collected as it arrives and decoded
+// whole at its end.
+#pragma once
+
+#include <XmlRpc/XmlRpcFilter.h>
+#include <XmlRpc/XmlRpcValue.h>
+
+#include "utf8_text.h"
+
+#include <cstddef>
+#include <string>
+
+namespace XmlRpc {
+namespace detail {
+
+// Collects a JSON body in pieces of any size and decodes it into `result`: objects as structs
+// (members whose value is null left out), arrays as arrays (null elements invalid), strings
+// as text, true/false as booleans, integers that fit an int as ints, other numbers as doubles.
+// What `filter` keeps, when given, as for XML-RPC replies. Ill-formed UTF-8 and characters XML
+// forbids become U+FFFD as in XML-RPC replies. A REST error object ({"error": true, "code": N,
+// "message": text}) becomes a fault struct with "faultCode" and "faultString", never filtered.
+class JsonResponse {
+public:
+  explicit JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter = nullptr);
+  JsonResponse(const JsonResponse&) = delete;
+  JsonResponse& operator=(const JsonResponse&) = delete;
+
+  // The body's announced size, so that it is collected without growing; limited by the caller.
+  void expect(size_t bytes);
+  // The next piece of the body.
+  void feed(const char* data, size_t size);
+  // The body is complete. False with a reason in `error` (no content of the body) when it is
+  // not one JSON value; `result` is then invalid. The collected body is released either way.
+  bool finish(std::string& error, bool* is_fault = nullptr);
+
+private:
+  XmlRpcValue& result_;
+  const XmlRpcFilter* filter_;
+  XmlTextRepair repair_{false};
+  std::string body_;
+};
+
+// A whole body at once, through JsonResponse.
+bool decode_json(const char* data, size_t size, XmlRpcValue& result, std::string& error,
+                 bool* is_fault = nullptr, const XmlRpcFilter* filter = nullptr);
+
+}  // namespace detail
+}  // namespace XmlRpc
