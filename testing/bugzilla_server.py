@@ -679,8 +679,10 @@ class Server:
         return entry
 
     def finish(self, entry):
+        """Stamps the end of a request once (a later call leaves the first time)."""
         with self.lock:
-            entry["finished"] = time.monotonic()
+            if entry is not None and not entry["finished"]:
+                entry["finished"] = time.monotonic()
 
     def delay(self):
         """The "delay_seconds" wait of every Bugzilla request, outside the lock so that
@@ -1623,7 +1625,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         """An XML-RPC address that does not serve the request: recorded, then refused."""
         entry = self.entry("", "xmlrpc", [], body)
         try:
-            self.send(reply)
+            self.send(reply, entry)
         finally:
             self.server_state.finish(entry)
 
@@ -1663,7 +1665,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     ["Bugzilla_login_request_cookie=%s; path=/; HttpOnly" % random_text(10)])
             else:
                 reply = build_reply(state, method, call_params, "", service)
-            self.send(reply)
+            self.send(reply, entry)
         finally:
             state.finish(entry)
 
@@ -1700,7 +1702,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                                    "deserialization: %s" % parse_error))
             else:
                 reply = build_reply(self.server_state, method, params, cookie_header)
-            self.send(reply)
+            self.send(reply, entry)
         finally:
             self.server_state.finish(entry)
 
@@ -1720,7 +1722,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     return False
                 time.sleep(min(left, 0.05))
 
-    def send(self, reply):
+    def send(self, reply, entry=None):
+        """Sends a reply; `entry` (the request's record) is stamped "finished" just before the
+        last bytes go out, so a client that has the whole reply also sees the stamp."""
         if reply.stall_seconds and not self.wait_or_notice_hangup(reply.stall_seconds):
             self.close_connection = True
             return
@@ -1747,22 +1751,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if reply.close or settings["close_connections"] or framing == "close":
                 self.send_header("Connection", "close")
                 self.close_connection = True
+            blocks = self.body_blocks(reply, chunked)
+            held = next(blocks, None)  # one block held back: the stamp goes before the last
+            if held is None:
+                self.server_state.finish(entry)
             self.end_headers()
-            for piece in reply.pieces:
-                for chunk in (piece() if callable(piece) else [piece]):
-                    if not chunk:
-                        continue
-                    if chunked:
-                        self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
-                    else:
-                        self.wfile.write(chunk)
-            if chunked:
-                self.wfile.write(b"0\r\n\r\n")
+            for block in blocks:
+                self.wfile.write(held)
+                held = block
+            if held is not None:
+                self.server_state.finish(entry)
+                self.wfile.write(held)
             self.wfile.flush()
             if reply.reset:
                 self.reset_connection()
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+
+    @staticmethod
+    def body_blocks(reply, chunked):
+        for piece in reply.pieces:
+            for chunk in (piece() if callable(piece) else [piece]):
+                if chunk:
+                    yield b"%x\r\n%s\r\n" % (len(chunk), chunk) if chunked else chunk
+        if chunked:
+            yield b"0\r\n\r\n"
 
     def reset_connection(self):
         """Aborts the connection with a TCP reset instead of an orderly close."""

@@ -44,7 +44,8 @@ public:
   //  kept), "cookie": text (the Cookie header, "" when none), "path": text (REST: secrets in
   //  the query hidden), "headers": struct (lower-case names), "body": base64 (the raw request),
   //  "started": double (time.monotonic() seconds when the request arrived), "finished": double
-  //  (when its reply was fully sent; 0.0 while it is still on its way)}.
+  //  (stamped just before the reply's last bytes leave, so it is set once the client has the
+  //  whole reply; 0.0 while it is still on its way)}.
   // A request that was not XML-RPC, or a REST request for no known resource, is recorded with
   // the method "". REST requests carry the method they map to ("Bug.search", "Bug.get", ...).
   XmlRpc::XmlRpcValue requests();

@@ -310,6 +310,10 @@ class TokenStyleTest(ServerCase):
         self.assertEqual(requests[0]["path"], "/xmlrpc.cgi")
         self.assertEqual(requests[0]["headers"]["content-type"], "text/xml")
         self.assertIn(b"<methodName>User.login</methodName>", requests[0]["body"].data)
+        # Stamped before the reply's last bytes left: a client holding the reply sees it.
+        for entry in requests:
+            self.assertGreaterEqual(entry["finished"], entry["started"])
+            self.assertGreater(entry["started"], 0)
         self.control.control.clear()
         self.assertEqual(self.control.control.requests(), [])
 
