@@ -5,9 +5,11 @@
 
 #include <simdjson.h>
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 namespace XmlRpc {
 namespace detail {
@@ -19,6 +21,17 @@ using Node = XmlRpcFilter::Node;
 
 // What to keep below a node: null (everything) once a path ends there.
 const Node* below(const Node* node) { return node && !node->whole ? node : nullptr; }
+
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// A value's raw token comes as it is, a document's as a result.
+bool raw_token(std::string_view token, std::string_view& out) {
+  out = token;
+  return true;
+}
+bool raw_token(simdjson::simdjson_result<std::string_view> token, std::string_view& out) {
+  return std::move(token).get(out) == simdjson::SUCCESS;
+}
 
 // The members of a root object that make it a REST error reply.
 enum ErrorMember { kError, kCode, kMessage, kNotErrorMember };
@@ -197,18 +210,33 @@ private:
       case ondemand::json_type::number: {
         ondemand::number_type kind;
         if (!ok(source.get_number_type().get(kind))) return false;
-        if (kind == ondemand::number_type::signed_integer) {
-          int64_t number = 0;
-          if (!ok(source.get_int64().get(number))) return false;
-          if (number >= INT_MIN && number <= INT_MAX) {
-            out = static_cast<int>(number);
+        int64_t integer = 0;
+        if (kind == ondemand::number_type::signed_integer &&
+            source.get_int64().get(integer) == simdjson::SUCCESS) {
+          if (integer >= INT_MIN && integer <= INT_MAX) {
+            out = static_cast<int>(integer);
           } else {
-            out = static_cast<double>(number);
+            out = static_cast<double>(integer);
           }
           return true;
         }
         double number = 0;
-        if (!ok(source.get_double().get(number))) return false;
+        if (source.get_double().get(number) != simdjson::SUCCESS) {
+          // simdjson reads neither an int64 nor a double from an integer below -2^63: its
+          // digits are converted here.
+          std::string_view token;
+          if (!raw_token(source.raw_json_token(), token)) return fail("a number out of range");
+          while (!token.empty() && is_json_space(token.back())) token.remove_suffix(1);
+          if (token.size() < 2 || token[0] != '-' ||
+              token.find_first_not_of("0123456789", 1) != std::string_view::npos) {
+            return fail("not a JSON number");
+          }
+          const auto parsed =
+              std::from_chars(token.data(), token.data() + token.size(), number);
+          if (parsed.ec != std::errc() || parsed.ptr != token.data() + token.size()) {
+            return fail("a number out of range");
+          }
+        }
         out = number;
         return true;
       }

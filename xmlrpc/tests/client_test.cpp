@@ -381,6 +381,16 @@ TEST_F(RawServerTest, ABodyOfExactlyTheLimitIsAccepted) {
   }
 }
 
+// The idle limit bounds a silence, not the whole reply: a body dripping in over about three
+// seconds arrives whole under a one-second limit.
+TEST_F(RawServerTest, ASlowButSteadyReplyOutlastsTheIdleLimit) {
+  XmlRpcClient client("127.0.0.1", server_->port(), "/drip");
+  client.setIdleTimeout(1);
+  XmlRpcValue result;
+  ASSERT_EQ(client.execute("m", XmlRpcValue(), result), 0) << client.lastFailure().detail;
+  EXPECT_EQ(result.stringValue(), "fine");
+}
+
 TEST_F(RawServerTest, ARequestCutOffWhileSendingIs203) {
   XmlRpcClient client("127.0.0.1", server_->port(), "/reset");
   client.setIdleTimeout(5);

@@ -2,13 +2,15 @@
 """Loopback servers for the XML-RPC client tests.
 
   echo_server.py xmlrpc [--tls CERT KEY]   python's own xmlrpc.server with echo methods
-  echo_server.py raw                       an HTTP server that misbehaves on purpose
+  echo_server.py raw                       an HTTP server that misbehaves on purpose, and
+                                           answers REST calls below /rest/ as Bugzilla does
 
 Both listen on 127.0.0.1 with an OS-chosen port, print it on the first line, and stop by
 themselves when their standard input closes (the test ended) or after two minutes.
 """
 import argparse
 import gzip
+import json
 import os
 import socket
 import socketserver
@@ -130,6 +132,35 @@ def huge_body(size):
     return head + b"x" * (size - len(head) - len(tail)) + tail
 
 
+# REST replies as recorded from Bugzilla: status, content type, body, extra header lines.
+JSON_TYPE = b"application/json; charset=UTF-8"
+REST_REPLIES = {
+    "unknown_bug": (b"404 Not Found", JSON_TYPE,
+                    b'{"documentation":"https://bugzilla.readthedocs.org/en/5.0/api/",'
+                    b'"error":true,"message":"Bug 999999 does not exist.","code":101}'),
+    "error_200": (b"200 OK", JSON_TYPE, b'{"error":true,"code":32000,"message":"expired"}'),
+    "created": (b"201 Created", JSON_TYPE, b'{"id":42}'),
+    "html500": (b"500 Internal Server Error", b"text/html",
+                b"<html><body>Internal Server Error</body></html>"),
+    "proxy502": (b"502 Bad Gateway", b"text/html", b"<html><body>Bad Gateway</body></html>"),
+    "json500": (b"500 Internal Server Error", JSON_TYPE, b'{"bugs":[]}'),
+    "uri414": (b"414 Request-URI Too Long", b"text/html; charset=iso-8859-1",
+               b"<!DOCTYPE HTML PUBLIC><html><title>414 Request-URI Too Long</title></html>"),
+    "truncated": (b"200 OK", JSON_TYPE, b'{"bugs":[{"id":1,"summary":"cut'),
+    "empty": (b"200 OK", JSON_TYPE, b""),
+    "redirect": (b"302 Found", b"text/html", b"", b"Location: http://127.0.0.1:1/rest/\r\n"),
+    "valid_login": (b"200 OK", JSON_TYPE, b"true"),
+}
+
+
+def listing_body(count):
+    bugs = [{"id": i, "summary": "bug %d \u00e9" % i, "status": "CONFIRMED", "dupe_of": None,
+             "alias": None, "is_open": True, "severity": "normal",
+             "assigned_to_detail": {"id": 3, "email": "alice@example.com"}}
+            for i in range(1, count + 1)]
+    return json.dumps({"bugs": bugs}, separators=(",", ":"), ensure_ascii=False).encode()
+
+
 class RawHandler(socketserver.BaseRequestHandler):
     def read_request(self):
         data = b""
@@ -157,6 +188,7 @@ class RawHandler(socketserver.BaseRequestHandler):
             if not chunk:
                 return None
             body += chunk
+        self.body = body
         return path
 
     def reply(self, status, content_type, body, extra=b"", length=None):
@@ -166,12 +198,38 @@ class RawHandler(socketserver.BaseRequestHandler):
                              b"\r\nContent-Length: " + str(length).encode() +
                              b"\r\nConnection: close\r\n" + extra + b"\r\n" + body)
 
+    def rest(self, path):
+        name = path[len("/rest/"):].split("?")[0]
+        if name in REST_REPLIES:
+            self.reply(*REST_REPLIES[name])
+        elif name == "listing":
+            # As bugzilla.mozilla.org answers: no length, no chunks, the end is the close.
+            self.request.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: " + JSON_TYPE +
+                                 b"\r\nConnection: close\r\nSet-Cookie: github_token=t; path=/"
+                                 b"\r\n\r\n" + listing_body(2000))
+        else:  # the request as it arrived
+            seen = {"request_line": self.request_line, "body": self.body.decode("latin-1")}
+            for header in ("cookie", "accept", "content-type", "x-bugzilla-api-key", "expect"):
+                seen[header] = self.headers.get(header)
+            self.reply(b"200 OK", JSON_TYPE, json.dumps(seen).encode())
+
     def handle(self):
         path = self.read_request()
         if path is None:
             return
         ok, xml = b"200 OK", b"text/xml"
-        if path == "/close":
+        if path.startswith("/rest/"):
+            self.rest(path)
+        elif path == "/drip":
+            # A valid reply spread over three seconds: never idle for long, slow in total.
+            self.request.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n"
+                                 b"Content-Length: " + str(len(GOOD_BODY)).encode() +
+                                 b"\r\nConnection: close\r\n\r\n")
+            step = len(GOOD_BODY) // 30 + 1
+            for at in range(0, len(GOOD_BODY), step):
+                time.sleep(0.1)
+                self.request.sendall(GOOD_BODY[at:at + step])
+        elif path == "/close":
             pass
         elif path == "/stall":
             time.sleep(6)
