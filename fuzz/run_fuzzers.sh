@@ -17,13 +17,14 @@ BUILD=${FUZZ_BUILD:-$ROOT/build-fuzz}
 SECONDS_PER_TARGET=${FUZZ_SECONDS:-300}
 MAX_LEN=${FUZZ_MAX_LEN:-65536}
 PARALLEL=${FUZZ_PARALLEL:-1}
-TARGETS=${FUZZ_TARGETS:-"decoder connections cookie_expiry cookie_jar"}
+TARGETS=${FUZZ_TARGETS:-"decoder json_decoder connections cookie_expiry cookie_jar"}
 WORK=${FUZZ_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/bugzilla-fuzz.XXXXXX")}
 mkdir -p "$WORK"
 
 dictionary_of() {
   case "$1" in
     decoder) echo "$ROOT/fuzz/dict/decoder.dict" ;;
+    json_decoder) echo "$ROOT/fuzz/dict/json_decoder.dict" ;;
     connections) echo "$ROOT/fuzz/dict/connections.dict" ;;
     cookie_expiry | cookie_jar) echo "$ROOT/fuzz/dict/cookie.dict" ;;
   esac

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace XmlRpc {
 namespace detail {
@@ -77,6 +78,11 @@ void append_json(std::string& out, const XmlRpcValue& value) {
         out += "null";  // JSON has no infinity or NaN
       } else {
         out.append(digits, result.ptr);
+        // A fraction keeps it a double when read back ("2.0", not the integer 2).
+        if (std::string_view(digits, static_cast<size_t>(result.ptr - digits))
+                .find_first_of(".e") == std::string_view::npos) {
+          out += ".0";
+        }
       }
       break;
     }

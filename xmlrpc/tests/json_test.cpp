@@ -240,6 +240,7 @@ TEST(JsonEncode, EveryKindAndTextEscaping) {
   body["id"] = -7;
   body["ratio"] = 0.1;
   body["big"] = 1e300;
+  body["whole"] = 2.0;
   body["infinite"] = 1e308 * 10;
   body["private"] = true;
   body["public"] = false;
@@ -253,7 +254,7 @@ TEST(JsonEncode, EveryKindAndTextEscaping) {
   EXPECT_EQ(encode_json(body),
             "{\"comment\":\"say \\\"hi\\\" \\\\ back\\n\\ttab\\r bell\\u0007 del\x7F caf\xC3\xA9 "
             "\xF0\x9F\x98\x80\",\"latin1\":\"caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D\",\"id\":-7,"
-            "\"ratio\":0.1,\"big\":1e+300,\"infinite\":null,\"private\":true,\"public\":false,"
+            "\"ratio\":0.1,\"big\":1e+300,\"whole\":2.0,\"infinite\":null,\"private\":true,\"public\":false,"
             "\"when\":\"2026-12-09T00:15:32Z\",\"bytes\":\"AAH/\",\"none\":null,"
             "\"ids\":[6,\"2\"],\"empty\":[],\"nested\":{\"inner\":{}}}");
   // What we write, we read back (but nulls, which are left out).
