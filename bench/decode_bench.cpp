@@ -3,10 +3,14 @@
 // with empty handlers fed the same pieces (the floor of any expat-based decoder) and fed the
 // whole body at once. Each run also reports the heap the decoded value holds.
 //
+// The JSON cases decode a REST listing of 10,000 bugs shaped like the recorded /rest/bug
+// replies (made here, so they need no BENCH_REPLY), whole and through the listing's filter.
+//
 // `decode_bench --expat-seconds FILE...` instead prints, as JSON, the CPU seconds expat alone
 // needs for those files in pieces (best of three): the floor beside a listing's CPU time.
 // `decode_bench --once ours|filtered|expat FILE` decodes the file once in run_once(), for
 // counting its instructions with callgrind.
+#include "json_decode.h"
 #include "wire_decode.h"
 
 #include <XmlRpc/XmlRpcFilter.h>
@@ -113,6 +117,74 @@ void ExpatWholeBody(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * reply().size()));
 }
 
+// {"bugs":[...]} as bugzilla.mozilla.org answers a listing with include_fields and description.
+std::string json_listing(int count) {
+  std::string body = "{\"bugs\":[";
+  for (int id = 1; id <= count; ++id) {
+    const std::string n = std::to_string(id);
+    if (id > 1) body += ',';
+    body += "{\"assigned_to\":\"alice@example.com\",\"resolution\":\"\",\"assigned_to_detail\":"
+            "{\"id\":3,\"email\":\"alice@example.com\",\"name\":\"alice@example.com\","
+            "\"real_name\":\"Alice Example\",\"nick\":\"alice\"},\"is_open\":true,"
+            "\"creator_detail\":{\"id\":1,\"email\":\"admin@example.com\",\"name\":"
+            "\"admin@example.com\",\"real_name\":\"Admin User\",\"nick\":\"admin\"},"
+            "\"summary\":\"Save button label is wrong in dialog " + n + "\",\"description\":"
+            "\"The Save button says 'Sav'. It should say 'Save'. Seen in build " + n +
+            " on the caf\u00e9 machine.\\nSteps: open, look.\",\"status\":\"CONFIRMED\","
+            "\"severity\":\"normal\",\"id\":" + n + ",\"dupe_of\":null,\"alias\":null,"
+            "\"last_change_time\":\"2026-12-09T00:19:51Z\",\"creator\":\"admin@example.com\"}";
+  }
+  return body + "]}";
+}
+
+const std::string& json_reply() {
+  static const std::string body = json_listing(10000);
+  return body;
+}
+
+XmlRpc::XmlRpcFilter json_listing_filter() {
+  using Step = XmlRpc::XmlRpcFilter::Step;
+  XmlRpc::XmlRpcFilter filter;
+  for (const char* member : {"id", "summary", "severity", "status", "description"}) {
+    filter.keep({Step::member("bugs"), Step::anyElement(), Step::member(member)});
+  }
+  return filter;
+}
+
+// Pieces as libcurl hands them over, collected and decoded at the end, as executeRest does.
+void decode_json_listing(benchmark::State& state, const XmlRpc::XmlRpcFilter* filter) {
+  const std::string& bytes = json_reply();
+  size_t value_bytes = 0;
+  for (auto _ : state) {
+    const size_t before = heap_in_use();
+    XmlRpc::XmlRpcValue result;
+    XmlRpc::detail::JsonResponse response(result, filter);
+    response.expect(bytes.size());
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+      response.feed(bytes.data() + at, bytes.size() - at < kPiece ? bytes.size() - at : kPiece);
+    }
+    std::string error;
+    if (!response.finish(error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    value_bytes = heap_in_use() - before;
+    benchmark::DoNotOptimize(result);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+  state.counters["value_bytes"] = static_cast<double>(value_bytes);
+  state.counters["reply_bytes"] = static_cast<double>(bytes.size());
+}
+
+void DecodeJsonListing(benchmark::State& state) { decode_json_listing(state, nullptr); }
+
+void DecodeJsonListingFilter(benchmark::State& state) {
+  const XmlRpc::XmlRpcFilter filter = json_listing_filter();
+  decode_json_listing(state, &filter);
+}
+
+BENCHMARK(DecodeJsonListing)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(DecodeJsonListingFilter)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(DecodeOurs)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(DecodeOursListingFilter)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(ExpatStreamed)->Unit(benchmark::kMillisecond)->MinTime(1.0);
