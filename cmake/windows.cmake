@@ -1,5 +1,5 @@
-# The Windows build (cross-built with mingw-w64, see cmake/mingw-w64-x86_64.cmake): libcurl and
-# expat as static libraries from the prefix of tools/windows-deps.sh (or a package manager's on
+# The Windows build (cross-built with mingw-w64, see cmake/mingw-w64-x86_64.cmake): libcurl,
+# expat and simdjson as static libraries from the prefix of tools/windows-deps.sh (or a package manager's on
 # Windows), GoogleTest from its sources, and everything that runs in one folder, bin/, because
 # Windows finds a program's DLLs beside it.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
@@ -7,6 +7,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 find_package(ZLIB REQUIRED)
 find_package(CURL CONFIG REQUIRED)
 find_package(expat CONFIG REQUIRED)
+find_package(simdjson CONFIG REQUIRED)  # static, from the same prefix: linked into XmlRpc.dll
 if(NOT TARGET EXPAT::EXPAT)
   add_library(EXPAT::EXPAT ALIAS expat::expat)
 endif()

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds libcurl (Schannel, zlib) and expat for 64-bit Windows, static, from Debian's own
+# Builds libcurl (Schannel, zlib), expat and simdjson for 64-bit Windows, static, from Debian's own
 # source packages, into a prefix outside the source tree, and prints that prefix. The prefix is
 # named after the package versions and this script's own text, so a second run reuses it until
 # Debian updates a package or the recipe here changes.
@@ -41,13 +41,14 @@ source_version() {
 }
 curl_version=$(source_version curl)
 expat_version=$(source_version expat)
-if [ -z "$curl_version" ] || [ -z "$expat_version" ]; then
-  log "curl or expat is missing from Debian's $suite source index"
+simdjson_version=$(source_version simdjson)
+if [ -z "$curl_version" ] || [ -z "$expat_version" ] || [ -z "$simdjson_version" ]; then
+  log "curl, expat or simdjson is missing from Debian's $suite source index"
   exit 1
 fi
 
 recipe=$(sha256sum "$0" | cut -c1-8)
-prefix=$cache/curl-${curl_version}_expat-${expat_version}_${recipe}
+prefix=$cache/curl-${curl_version}_expat-${expat_version}_simdjson-${simdjson_version}_${recipe}
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -57,8 +58,9 @@ work=$cache/work
 rm -rf "$work" "$prefix"
 mkdir -p "$work"
 cd "$work"
-log "fetching curl $curl_version and expat $expat_version"
-apt-get "${apt_options[@]}" -qq source "curl=$curl_version" "expat=$expat_version" >&2
+log "fetching curl $curl_version, expat $expat_version and simdjson $simdjson_version"
+apt-get "${apt_options[@]}" -qq source "curl=$curl_version" "expat=$expat_version" \
+  "simdjson=$simdjson_version" >&2
 
 cmake_common=(-G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain"
               -DBUGZILLA_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix"
@@ -85,6 +87,12 @@ cmake -S "$curl_source" -B "$work/curl-build" "${cmake_common[@]}" \
   -DENABLE_UNICODE=ON \
   -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none >&2
 cmake --build "$work/curl-build" -j "$jobs" --target install >&2
+
+simdjson_source=$(find "$work" -maxdepth 1 -type d -name 'simdjson-*' | head -n 1)
+log "building simdjson"
+cmake -S "$simdjson_source" -B "$work/simdjson-build" "${cmake_common[@]}" \
+  -DSIMDJSON_DEVELOPER_MODE=OFF -DSIMDJSON_ENABLE_THREADS=OFF >&2
+cmake --build "$work/simdjson-build" -j "$jobs" --target install >&2
 
 rm -rf "$work"
 touch "$prefix/.complete"
