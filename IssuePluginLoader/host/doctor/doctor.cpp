@@ -19,6 +19,7 @@
 #include <XmlRpc/AsciiCase.h>
 
 #include <algorithm>
+#include <mutex>
 #include <memory>
 #include <optional>
 
@@ -98,9 +99,10 @@ private:
                                  : "use one of " + known + " (names match exactly, letter case too)");
     }
     // The plug-in's own reading and client, with a cookie file of doctor's own.
-    bugzilla::PluginState& state = bugzilla::plugin_state();
-    state.connections_file_path = file_;
-    state.cookie_file_path = cookies_.path();
+    {
+      std::lock_guard<std::mutex> lock(bugzilla::plugin_state_mutex());
+      bugzilla::plugin_state().connections_file_path = file_;
+    }
     char* message = nullptr;
     const int found = bugzilla::find_connection(name_.c_str(), connection_, &message);
     const std::string problem = message != nullptr ? message : "";
@@ -109,6 +111,7 @@ private:
       return fail("connection name", problem, "check that the file is readable by this user");
     }
     client_ = bugzilla::prepare_client(connection_);
+    client_->setCookieFilePath(cookies_.path());
     const XmlRpc::XmlRpcValue* product = connection_.find("product");
     product_ = product != nullptr ? product->toText() : "";
     const XmlRpc::Endpoint& endpoint = client_->endpoint();
@@ -230,9 +233,10 @@ private:
     RequestContext context{const_cast<char*>(user.c_str()), password.text().data(),
                            const_cast<char*>(name_.c_str())};
     CallResult call;
-    call.code = bugzilla::login_user(*client_, context, call.reply);
+    bugzilla::Session session(std::string{});  // doctor keeps its cookie file itself
+    call.code = bugzilla::login_user(session, *client_, context, call.reply);
     if (call.succeeded()) {
-      token_ = Secret(bugzilla::plugin_state().session_token);
+      token_ = Secret(session.token);
       logged_in_ = true;
       return pass("login", "logged in as " + user);
     }

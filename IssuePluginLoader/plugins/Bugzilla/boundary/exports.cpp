@@ -7,6 +7,7 @@
 #include "issues.h"
 #include "plugin_state.h"
 #include "records.h"
+#include "session_table.h"
 
 #include <XmlRpc/XmlRpcException.h>
 #include <XmlRpc/XmlRpcPlatform.h>
@@ -125,17 +126,16 @@ extern "C" {
 ISSUE_PLUGIN_EXPORT int32_t Initialize(const char* directory, char** error) {
   if (error == nullptr) return 1;
   try {
-    const std::string base = text_or_empty(directory);
-    std::string cookie_path = base + kPathSeparator + "cookies.txt";
-    std::string connections_path = base + kPathSeparator + "BugzillaConnections.txt";
-    std::lock_guard<std::mutex> session_lock(session_mutex());
-    std::lock_guard<std::mutex> paths_lock(paths_mutex());
-    PluginState& state = plugin_state();
-    state.cookie_file_path.swap(cookie_path);
-    state.connections_file_path.swap(connections_path);
-    // A new start forgets whose session it was, so the next server call logs in again.
-    state.session_login.clear();
-    state.session_server.clear();
+    std::string base = std::string(text_or_empty(directory)) + kPathSeparator;
+    std::string connections_path = base + "BugzillaConnections.txt";
+    {
+      std::lock_guard<std::mutex> lock(plugin_state_mutex());
+      PluginState& state = plugin_state();
+      state.data_directory.swap(base);
+      state.connections_file_path.swap(connections_path);
+    }
+    // A new start forgets whose sessions there were, so the next server calls log in again.
+    session_table().release_all();
   } catch (...) {
     *error = message_or_null("Out of memory");
     return 1;
@@ -144,15 +144,21 @@ ISSUE_PLUGIN_EXPORT int32_t Initialize(const char* directory, char** error) {
   return 0;
 }
 
+// Forgets every session; each removes its cookie file as soon as no export uses it any more.
+// 0 when a cookie file was there to remove (cookies.txt too, which earlier versions kept for
+// everybody), -1 when there was none.
 ISSUE_PLUGIN_EXPORT int32_t Uninitialize(void) {
   try {
-    std::lock_guard<std::mutex> session_lock(session_mutex());
-    std::string cookie_path;
-    {
-      std::lock_guard<std::mutex> paths_lock(paths_mutex());
-      cookie_path = plugin_state().cookie_file_path;
+    const SessionTable::Entries sessions = session_table().release_all();
+    bool removed = XmlRpc::platform::remove_file(data_directory() + "cookies.txt");
+    for (const auto& entry : sessions) {
+      std::FILE* file = XmlRpc::platform::open_file(entry.second->cookie_file_path, "rb");
+      if (file != nullptr) {
+        std::fclose(file);
+        removed = true;
+      }
     }
-    return XmlRpc::platform::remove_file(cookie_path) ? 0 : -1;
+    return removed ? 0 : -1;
   } catch (...) {
     return -1;
   }
@@ -202,7 +208,6 @@ ISSUE_PLUGIN_EXPORT int32_t GetIssueList(RequestContext* context, const char* fi
                                          char** error) {
   if (!all_set(context, issues, count, flag, error)) return invalid_argument(error);
   return run_export("GetIssueList", error, ErrorSeed::Null, [&](char** message) {
-    std::lock_guard<std::mutex> session_lock(session_mutex());
     return get_issue_list(context_or_empty(*context), text_or_empty(filter), issues, count,
                           flag, message);
   });
@@ -213,7 +218,6 @@ ISSUE_PLUGIN_EXPORT int32_t GetIssueDetails(RequestContext* context, const char*
                                             int32_t* count, char** error) {
   if (!all_set(context, issue, fields, count, error)) return invalid_argument(error);
   return run_export("GetIssueDetails", error, ErrorSeed::Null, [&](char** message) {
-    std::lock_guard<std::mutex> session_lock(session_mutex());
     return get_issue_details(context_or_empty(*context), text_or_empty(issue_id), issue,
                              fields, count, message);
   });
@@ -243,7 +247,6 @@ ISSUE_PLUGIN_EXPORT int32_t AttachToIssues(RequestContext* context, IssueAttachm
     return invalid_argument(error);
   }
   return run_export("AttachToIssues", error, ErrorSeed::Null, [&](char** message) {
-    std::lock_guard<std::mutex> session_lock(session_mutex());
     return attach_to_issues(context_or_empty(*context), issues, count, failed, failed_count,
                             message);
   });

@@ -7,19 +7,19 @@ PluginState& plugin_state() {
   return state;
 }
 
-std::mutex& session_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::mutex& paths_mutex() {
+std::mutex& plugin_state_mutex() {
   static std::mutex mutex;
   return mutex;
 }
 
 std::string connections_file_path() {
-  std::lock_guard<std::mutex> lock(paths_mutex());
+  std::lock_guard<std::mutex> lock(plugin_state_mutex());
   return plugin_state().connections_file_path;
+}
+
+std::string data_directory() {
+  std::lock_guard<std::mutex> lock(plugin_state_mutex());
+  return plugin_state().data_directory;
 }
 
 }  // namespace bugzilla

@@ -1,4 +1,5 @@
-// The plug-in's process-wide state: the two file paths and the Bugzilla login session.
+// The plug-in's process-wide state: the data directory's paths and the API keys confirmed so
+// far. Sessions are per user and server (session/session_table.h).
 #pragma once
 
 #include <mutex>
@@ -8,29 +9,22 @@
 namespace bugzilla {
 
 struct PluginState {
-  std::string cookie_file_path;
-  std::string session_token;
+  // The data directory followed by the path separator ("" before Initialize): the sessions'
+  // cookie files go there.
+  std::string data_directory;
   std::string connections_file_path;
-  std::string session_login;
-  // The server the session was made for (server_url, port and web service path joined), so
-  // that one server's token never goes to another.
-  std::string session_server;
-  // Digests of the server, login and API key combinations that User.valid_login confirmed
-  // (newest last, a few dozen at most), so that each is asked once and no key is kept.
+  // Digests of the server, login and API key combinations that the server confirmed (newest
+  // last, a few dozen at most), so that each is asked once and no key is kept.
   std::vector<std::string> confirmed_api_keys;
 };
 
+// The state, to be read or written only while plugin_state_mutex() is held. The lock is short:
+// it is never held across a server call, so one user's calls never wait for another's.
 PluginState& plugin_state();
+std::mutex& plugin_state_mutex();
 
-// Held for the whole run of every export that makes server calls, and by Initialize and
-// Uninitialize: the session is process-wide, so calls of different users must not interleave.
-std::mutex& session_mutex();
-
-// Guards the two paths for exports that make no server call and so do not take the session
-// lock; Initialize holds both.
-std::mutex& paths_mutex();
-
-// The connections file path, read under paths_mutex.
+// Copies taken under the lock.
 std::string connections_file_path();
+std::string data_directory();
 
 }  // namespace bugzilla

@@ -3,11 +3,11 @@
 #include "connections.h"
 #include "datetime_text.h"
 #include "issues.h"
-#include "plugin_state.h"
 #include "query_failures.h"
 #include "records.h"
 #include "reply_reading.h"
 #include "server_calls.h"
+#include "server_session.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcException.h>
@@ -125,7 +125,6 @@ XmlRpcValue fields_parameters() {
   XmlRpcValue request;
   XmlRpcValue::ValueArray& names = request["names"].asArray();
   for (const FieldPosition& field : kFieldTable) names.emplace_back(field.name);
-  request["token"] = plugin_state().session_token;
   return request;
 }
 
@@ -140,29 +139,24 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
   if (found != 0) return found;
   // Declared before the client, which refers to it during the comments call.
   const XmlRpc::XmlRpcFilter comments_filter = first_comment_filter();
-  std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
-  const Authentication authentication = authentication_of(connection);
+  ServerSession session(connection, context);
 
   OwnedIssue issue;
   const char* caption = kCaptionVersion;  // the call whose reply is being read
   try {
     XmlRpcValue version_reply;
-    int code = call_with_login(*client, context, "Bugzilla.version", version_reply,
-                               XmlRpcValue(), authentication);
+    int code = session.call("Bugzilla.version", XmlRpcValue(), version_reply);
     if (call_failed(code, version_reply)) {
       return report_failed_call(code, caption, error_out, std::move(version_reply));
     }
     const std::string version = reply_string(reply_member(version_reply, "version"));
 
-    // Built after the version call, so it carries the token of a login that call made.
     caption = kCaptionGetBugs;
     XmlRpcValue bug_request;
     bug_request[0]["ids"][0] = text_or_empty(issue_id);
-    bug_request[0]["token"] = plugin_state().session_token;
     const char* method = text_below(version, "5.0") ? "Bug.get_bugs" : "Bug.get";
     XmlRpcValue bug_reply;
-    code = call_with_login(*client, context, method, bug_reply, std::move(bug_request),
-                           authentication);
+    code = session.call(method, std::move(bug_request), bug_reply);
     if (call_failed(code, bug_reply)) {
       return report_failed_call(code, caption, error_out, std::move(bug_reply));
     }
@@ -175,14 +169,12 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
       XmlRpcValue::ValueArray& ids = comments_request["ids"].asArray();
       ids.reserve(static_cast<size_t>(bug_count));
       for (int i = 0; i < bug_count; ++i) ids.push_back(reply_member(reply_element(bugs, i), "id"));
-      comments_request["token"] = plugin_state().session_token;
     }
     caption = kCaptionGetComments;
     XmlRpcValue comments_reply;
-    client->setReplyFilter(&comments_filter);
-    code = call_with_login(*client, context, "Bug.comments", comments_reply,
-                           std::move(comments_request), authentication);
-    client->setReplyFilter(nullptr);
+    session.client().setReplyFilter(&comments_filter);
+    code = session.call("Bug.comments", std::move(comments_request), comments_reply);
+    session.client().setReplyFilter(nullptr);
     if (call_failed(code, comments_reply)) {
       return report_failed_call(code, caption, error_out, std::move(comments_reply));
     }
@@ -216,8 +208,7 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     if (newer_server) {
       caption = kCaptionBugFields;
       XmlRpcValue fields_reply;
-      code = call_with_login(*client, context, "Bug.fields", fields_reply, fields_parameters(),
-                             authentication);
+      code = session.call("Bug.fields", fields_parameters(), fields_reply);
       if (call_failed(code, fields_reply)) {
         // Described first: an unreadable fault throws, and the handler below hands the
         // record out then; releasing it earlier would let the handler overwrite it.

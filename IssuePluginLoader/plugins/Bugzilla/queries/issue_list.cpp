@@ -2,11 +2,11 @@
 // comments of all found bugs in one Bug.comments call.
 #include "connections.h"
 #include "issues.h"
-#include "plugin_state.h"
 #include "query_failures.h"
 #include "records.h"
 #include "reply_reading.h"
 #include "server_calls.h"
+#include "server_session.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcException.h>
@@ -36,7 +36,7 @@ XmlRpcFilter search_reply_filter() {
   return filter;
 }
 
-// {"product", the filter's user member if any, "token"} as the only parameter.
+// {"product", the filter's user member if any} as the only parameter.
 XmlRpcValue search_parameters(const XmlRpcValue& connection, const char* login,
                               const char* filter) {
   XmlRpcValue parameters;
@@ -47,18 +47,16 @@ XmlRpcValue search_parameters(const XmlRpcValue& connection, const char* login,
   } else if (std::strcmp(filter, kFilterCreatedByMe) == 0) {
     search["reporter"] = login;
   }
-  search["token"] = plugin_state().session_token;
   return parameters;
 }
 
-// {"ids": every bug's "id" as it came, "token"} as the only parameter.
+// {"ids": every bug's "id" as it came} as the only parameter.
 XmlRpcValue comments_parameters(const XmlRpcValue& bugs, int count) {
   XmlRpcValue parameters;
   XmlRpcValue& request = parameters[0];
   XmlRpcValue::ValueArray& ids = request["ids"].asArray();
   ids.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) ids.push_back(reply_member(reply_element(bugs, i), "id"));
-  request["token"] = plugin_state().session_token;
   return parameters;
 }
 
@@ -80,19 +78,18 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
   // Declared before the client, which refers to them during its calls.
   const XmlRpcFilter search_filter = search_reply_filter();
   const XmlRpcFilter comments_filter = first_comment_filter();
-  std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
-  const Authentication authentication = authentication_of(connection);
+  ServerSession session(connection, context);
   // Every listing logs in afresh.
-  plugin_state().session_token.clear();
+  session.sign_in_afresh();
 
   const char* caption = kCaptionBugSearch;  // the call whose reply is being read
   try {
     XmlRpcValue found;
-    client->setReplyFilter(&search_filter);
-    int code = call_with_login(
-        *client, context, "Bug.search", found,
+    session.client().setReplyFilter(&search_filter);
+    int code = session.call(
+        "Bug.search",
         search_parameters(connection, text_or_empty(context.login), text_or_empty(filter)),
-        authentication);
+        found);
     if (call_failed(code, found)) {
       report_failed_call(code, caption, error_out, std::move(found));
       return 1;
@@ -119,9 +116,8 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
 
     caption = kCaptionGetComments;
     XmlRpcValue comments;
-    client->setReplyFilter(&comments_filter);
-    code = call_with_login(*client, context, "Bug.comments", comments,
-                           comments_parameters(bugs, count), authentication);
+    session.client().setReplyFilter(&comments_filter);
+    code = session.call("Bug.comments", comments_parameters(bugs, count), comments);
     if (call_failed(code, comments)) {
       report_failed_call(code, caption, error_out, std::move(comments));
       return 1;

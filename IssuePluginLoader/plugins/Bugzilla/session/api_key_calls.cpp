@@ -9,6 +9,7 @@
 #include <XmlRpc/XmlRpcException.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace bugzilla {
 
@@ -25,24 +26,22 @@ XmlRpcValue refusal(const XmlRpcValue& code, const std::string& text) {
   return fault;
 }
 
-// The key goes where the caller asked for the token: in the struct itself or in the struct
-// that is the array's first element. Nothing is added where there is no placeholder.
+// The key goes where a password session's token would: into the call's parameter struct.
 void put_api_key(XmlRpcValue& params, const std::string& api_key) {
-  XmlRpcValue* holder = &params;
-  if (params.getType() == XmlRpcValue::TypeArray) {
-    if (params.size() == 0) return;
-    holder = &params[0];
-  }
-  if (!holder->removeMember("token")) return;
+  XmlRpcValue* holder = credential_holder(params);
+  if (holder == nullptr) return;
+  holder->removeMember("token");
   (*holder)["api_key"] = api_key;
 }
 
 bool confirmed(const std::string& digest) {
+  std::lock_guard<std::mutex> lock(plugin_state_mutex());
   const std::vector<std::string>& kept = plugin_state().confirmed_api_keys;
   return std::find(kept.begin(), kept.end(), digest) != kept.end();
 }
 
 void remember(std::string digest) {
+  std::lock_guard<std::mutex> lock(plugin_state_mutex());
   std::vector<std::string>& kept = plugin_state().confirmed_api_keys;
   if (kept.size() >= kConfirmedKeysKept) kept.erase(kept.begin());
   kept.push_back(std::move(digest));
@@ -85,12 +84,7 @@ bool key_is_the_logins(XmlRpc::XmlRpcClient& client, const std::string& login,
 
 std::string api_key_digest(const std::string& server, const std::string& login,
                            const std::string& api_key) {
-  // Each part led by its length, so that no two combinations join into the same text.
-  std::string joined;
-  for (const std::string* part : {&server, &login, &api_key}) {
-    joined += std::to_string(part->size()) + ':' + *part;
-  }
-  return sha256_hex(joined);
+  return sha256_of_parts({&server, &login, &api_key});
 }
 
 int call_with_api_key(XmlRpc::XmlRpcClient& client, const RequestContext& context,

@@ -4,7 +4,7 @@
 
 #include "api_key_calls.h"
 #include "cookie_expiry.h"
-#include "plugin_state.h"
+#include "session.h"
 #include "records.h"
 
 #include <XmlRpc/XmlRpcPlatform.h>
@@ -81,21 +81,10 @@ private:
   std::FILE* stream_;
 };
 
-// The parameters carry the token in the struct itself or in the struct that is the array's
-// first element. Null when the caller put no "token" member there.
-XmlRpcValue* token_holder(XmlRpcValue& params) {
-  XmlRpcValue* holder = &params;
-  if (params.getType() == XmlRpcValue::TypeArray) {
-    if (params.size() == 0) return nullptr;
-    holder = &params[0];
-  }
-  return holder->hasMember(kTokenMember) ? holder : nullptr;
-}
-
-// Puts the session's current token into a "token" member the caller provided. An empty
-// token is left out altogether: servers that authenticate by cookie refuse even an empty one.
+// Puts the session's current token into the parameters. An empty token is left out
+// altogether: servers that authenticate by cookie refuse even an empty one.
 void refresh_token(XmlRpcValue& params, const std::string& token) {
-  XmlRpcValue* holder = token_holder(params);
+  XmlRpcValue* holder = credential_holder(params);
   if (holder == nullptr) return;
   if (token.empty()) {
     holder->removeMember(kTokenMember);
@@ -119,15 +108,14 @@ bool session_ended(int code, const XmlRpcValue& result) {
 }
 
 // True when the session can serve this call; otherwise the cookie file is gone.
-bool reuse_session(const XmlRpc::XmlRpcClient& client, const RequestContext& context) {
-  PluginState& state = plugin_state();
+bool reuse_session(Session& state, const XmlRpc::XmlRpcClient& client,
+                   const RequestContext& context) {
   CookieFile cookie(state.cookie_file_path);
   if (cookie.get() == nullptr) return false;
   // The session belongs to one user on one server and needs a token to authenticate.
   const bool reuse = cookie_expired(cookie.get()) == 0 &&
-                     state.session_login == text_or_empty(context.login) &&
-                     !state.session_token.empty() &&
-                     state.session_server == session_server_of(client);
+                     state.login == text_or_empty(context.login) && !state.token.empty() &&
+                     state.server == session_server_of(client);
   if (!reuse) {
     cookie.close();
     XmlRpc::platform::remove_file(state.cookie_file_path);  // a file that stays is harmless
@@ -137,9 +125,9 @@ bool reuse_session(const XmlRpc::XmlRpcClient& client, const RequestContext& con
 
 // Logs in; false when the call must not be made (the login's code, or 0 with its fault in
 // `result`, goes to `code`).
-bool log_in(XmlRpc::XmlRpcClient& client, const RequestContext& context, XmlRpcValue& result,
-            int& code) {
-  code = login_user(client, context, result);
+bool log_in(Session& session, XmlRpc::XmlRpcClient& client, const RequestContext& context,
+            XmlRpcValue& result, int& code) {
+  code = login_user(session, client, context, result);
   if (code != XmlRpc::kExchangeCompleted) return false;
   return !result.hasMember(kFaultCodeMember);
 }
@@ -159,17 +147,21 @@ std::string session_server_of(const XmlRpc::XmlRpcClient& client) {
   return client.host() + '\n' + std::to_string(client.port()) + '\n' + client.uri();
 }
 
+XmlRpc::XmlRpcValue* credential_holder(XmlRpc::XmlRpcValue& params) {
+  XmlRpcValue* holder = &params;
+  if (params.getType() == XmlRpcValue::TypeArray) {
+    if (params.size() == 0) return nullptr;
+    holder = &params[0];
+  }
+  return holder->getType() == XmlRpcValue::TypeStruct ? holder : nullptr;
+}
+
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection) {
   const std::string host = member_text(connection, "server_url");
   const std::string uri = member_text(connection, "web_service_extension");
   const XmlRpcValue* port = typed_member(connection, "port", XmlRpcValue::TypeInt);
 
   auto client = std::make_unique<XmlRpcClient>(host.c_str(), port ? int_of(port) : 0, uri.c_str());
-  // An API key needs no session: the cookie file is neither read nor written.
-  if (authentication_of(connection) == Authentication::Password) {
-    client->setCookieFilePath(plugin_state().cookie_file_path);
-  }
-
   // Optional settings (the reader allows positive numbers only); absent keeps the default.
   if (const XmlRpcValue* seconds =
           typed_member(connection, "connect_timeout_seconds", XmlRpcValue::TypeInt)) {
@@ -192,31 +184,32 @@ std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connec
   return client;
 }
 
-int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
-                    const char* method, XmlRpc::XmlRpcValue& result,
-                    XmlRpc::XmlRpcValue params, Authentication authentication) {
+int call_with_login(Session& session, XmlRpc::XmlRpcClient& client,
+                    const RequestContext& context, const char* method,
+                    XmlRpc::XmlRpcValue& result, XmlRpc::XmlRpcValue params,
+                    Authentication authentication) {
   if (authentication == Authentication::ApiKey) {
     return call_with_api_key(client, context, method, result, std::move(params));
   }
-  PluginState& state = plugin_state();
-  const bool reused = reuse_session(client, context);
+  // The session's own cookies only: another user's never travel with this call.
+  client.setCookieFilePath(session.cookie_file_path);
+  const bool reused = reuse_session(session, client, context);
   int code = XmlRpc::kExchangeCompleted;
-  if (!reused && !log_in(client, context, result, code)) return code;
+  if (!reused && !log_in(session, client, context, result, code)) return code;
 
-  // After a login the token the caller copied is stale; send the one the session holds now.
-  refresh_token(params, state.session_token);
+  refresh_token(params, session.token);
   code = client.execute(method, params, result);
   if (!reused || !session_ended(code, result)) return code;
 
   // One fresh login and the call once more; what the repeat gets is reported as it comes.
-  XmlRpc::platform::remove_file(state.cookie_file_path);
-  if (!log_in(client, context, result, code)) return code;
-  refresh_token(params, state.session_token);
+  XmlRpc::platform::remove_file(session.cookie_file_path);
+  if (!log_in(session, client, context, result, code)) return code;
+  refresh_token(params, session.token);
   return client.execute(method, params, result);
 }
 
-int login_user(XmlRpc::XmlRpcClient client_copy, const RequestContext& context,
-               XmlRpc::XmlRpcValue& result) {
+int login_user(Session& session, XmlRpc::XmlRpcClient client_copy,
+               const RequestContext& context, XmlRpc::XmlRpcValue& result) {
   XmlRpcValue params;
   XmlRpcValue& credentials = params[0];
   credentials["login"] = text_or_empty(context.login);
@@ -232,10 +225,9 @@ int login_user(XmlRpc::XmlRpcClient client_copy, const RequestContext& context,
   std::string token = token_member ? token_member->toText() : std::string();
   std::string server = session_server_of(client_copy);
 
-  PluginState& state = plugin_state();
-  state.session_login.swap(login);
-  state.session_token.swap(token);
-  state.session_server.swap(server);
+  session.login.swap(login);
+  session.token.swap(token);
+  session.server.swap(server);
   return code;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "authentication.h"
+#include "session.h"
 #include "issue_plugin_api.h"
 
 #include <XmlRpc/XmlRpcClient.h>
@@ -21,31 +22,36 @@ extern const char kCaptionBugFields[];     // "Bug Fields"
 extern const char kCaptionAddComment[];    // "Add Comment"
 
 // A client for the connection struct, with the connection's optional timeouts, size limit
-// and TLS settings, and the cookie file unless the connection signs in with an API key.
+// and TLS settings. The session gives it its cookie file when it makes a call.
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection);
 
-// Password connections: reuses the session when the cookie file exists and is not expired,
-// and the session was made for this login on this client's server and holds a token;
-// otherwise deletes the cookie file and logs in on a copy of the client first. Then makes the
-// call on `client`. A "token" member the caller put into `params` (the struct, or the array's
-// first struct) is set to the current token just before the call, or left out when the token
-// is empty. When a reused session turns out to have ended on the server (fault 32000, or 410
+// Where a call's credentials go: the parameter struct, or the struct that is the array's
+// first element. Null when the call has no struct (Bugzilla.version): it carries none.
+XmlRpc::XmlRpcValue* credential_holder(XmlRpc::XmlRpcValue& params);
+
+// Password connections: reuses `session` when its cookie file exists and is not expired,
+// and it was made for this login on this client's server and holds a token; otherwise
+// deletes the cookie file and logs in on a copy of the client first. Then makes the call on
+// `client`, which takes the session's cookie file. The current token goes into the call's
+// parameter struct (credential_holder) just before the call, and is left out when it is
+// empty. When a reused session turns out to have ended on the server (fault 32000, or 410
 // from servers that run the call anonymously), the cookie file is deleted, one login made and
 // the call repeated once; never after a login made in this call. Returns the transport code
 // of the last exchange; 0 without the call when the login was refused (its fault in `result`).
 // API-key connections go to call_with_api_key (api_key_calls.h).
-int call_with_login(XmlRpc::XmlRpcClient& client, const RequestContext& context,
-                    const char* method, XmlRpc::XmlRpcValue& result,
-                    XmlRpc::XmlRpcValue params, Authentication authentication);
+int call_with_login(Session& session, XmlRpc::XmlRpcClient& client,
+                    const RequestContext& context, const char* method,
+                    XmlRpc::XmlRpcValue& result, XmlRpc::XmlRpcValue params,
+                    Authentication authentication);
 
 // The identity of the server a client talks to (host, port and web service path), kept beside
 // the session's login so that one server's token is never sent to another.
 std::string session_server_of(const XmlRpc::XmlRpcClient& client);
 
 // "User.login" with the context's login and password on a copy of the caller's client. On
-// success the session takes the login, the reply's "token" (empty when absent) and the server.
-int login_user(XmlRpc::XmlRpcClient client_copy, const RequestContext& context,
-               XmlRpc::XmlRpcValue& result);
+// success `session` takes the login, the reply's "token" (empty when absent) and the server.
+int login_user(Session& session, XmlRpc::XmlRpcClient client_copy,
+               const RequestContext& context, XmlRpc::XmlRpcValue& result);
 
 // True when the call failed: a transport code other than 0, or a fault reply.
 bool call_failed(int code, const XmlRpc::XmlRpcValue& result);

@@ -50,4 +50,10 @@ std::string sha256_hex(const std::string& data) {
   return hex;
 }
 
+std::string sha256_of_parts(std::initializer_list<const std::string*> parts) {
+  std::string joined;
+  for (const std::string* part : parts) joined += std::to_string(part->size()) + ':' + *part;
+  return sha256_hex(joined);
+}
+
 }  // namespace bugzilla

@@ -8,6 +8,7 @@
 #include "plugin_loader.h"
 #include "reply_values.h"
 #include "sha256.h"
+#include "cookie_files.h"
 #include "test_server.h"
 
 #include <XmlRpc/XmlRpcClient.h>
@@ -98,7 +99,7 @@ TEST_F(ApiKeyExports, ListOpenAttachWithTheKeyOnEveryCallAndOneCheck) {
       EXPECT_FALSE(params.hasMember("token"));
     }
   }
-  EXPECT_FALSE(dir_.exists("cookies.txt"));
+  EXPECT_EQ(test_support::session_cookie_files(dir_), 0);
   XmlRpcValue comments = server_.bug(1)["comments"];
   EXPECT_EQ(comments[comments.size() - 1]["creator"].toText(), kAlice);
   EXPECT_TRUE(comments[comments.size() - 1]["added"].asBool());
@@ -184,7 +185,7 @@ TEST_F(ApiKeyExports, KeyFailuresAreReportedWithoutTheKey) {
     if (*c.key != '\0') {
       EXPECT_EQ(out.all_messages().find(c.key), std::string::npos);
     }
-    EXPECT_FALSE(dir_.exists("cookies.txt"));
+    EXPECT_EQ(test_support::session_cookie_files(dir_), 0);
   }
   // A refused key is not remembered: the next call asks again.
   server_.reset();

@@ -2,7 +2,7 @@
 // parameters, failed comments and the early failures, against the Bugzilla test server.
 #include "attachment_comment.h"
 #include "fix_workflow.h"
-#include "plugin_state.h"
+#include "plugin_sessions.h"
 #include "reply_values.h"
 #include "records.h"
 #include "test_server.h"
@@ -233,10 +233,7 @@ protected:
     main_->reset();
     other_->reset();
     write_connections();
-    PluginState& state = plugin_state();
-    state = PluginState();
-    state.cookie_file_path = dir_.file("cookies.txt");
-    state.connections_file_path = dir_.file("BugzillaConnections.txt");
+    test_support::reset_plugin_state(dir_);
     context_.login = const_cast<char*>(kAlice);
     context_.password = const_cast<char*>(kAlicePassword);
     context_.connection_name = nullptr;  // not read: each issue names its own
@@ -306,6 +303,13 @@ protected:
     return names;
   }
 
+  // The token of alice's session on the main server (a reference: a test may empty it).
+  static std::string& main_token() {
+    static std::shared_ptr<bugzilla::Session> held;
+    held = test_support::plugin_session(*main_, kAlice, kAlicePassword);
+    return held->token;
+  }
+
   static TestServer* main_;
   static TestServer* other_;
   test_support::TempDir dir_;
@@ -342,8 +346,8 @@ TEST_F(AttachTest, OneFileWithFixFieldsIsOneCommentWithHeaderAndHours) {
   EXPECT_EQ(XmlRpcValue("2.50"), sent[0]["work_time"]);  // as typed, as a text
   EXPECT_EQ(XmlRpcValue(expected), sent[0]["comment"]);
   EXPECT_EQ(XmlRpcValue("1"), sent[0]["id"]);
-  EXPECT_FALSE(plugin_state().session_token.empty());
-  EXPECT_EQ(XmlRpcValue(plugin_state().session_token), sent[0]["token"]);
+  EXPECT_FALSE(main_token().empty());
+  EXPECT_EQ(XmlRpcValue(main_token()), sent[0]["token"]);
 
   const std::vector<std::string> on_server = comments_on(*main_, 1);
   ASSERT_EQ(before + 1, on_server.size());
@@ -356,7 +360,7 @@ TEST_F(AttachTest, WithoutExactlyTwoFixFieldsTheCommentIsTheBlocksAlone) {
        {std::vector<std::string>{}, std::vector<std::string>{"3", "ignored", "third"},
         std::vector<std::string>{"3"}}) {
     main_->reset();
-    plugin_state().session_token.clear();
+    main_token().clear();
     HostIssue issue("2", "Main", {kWidgetFile, kGizmoFile}, entries);
     const Outcome out = attach({&issue});
     EXPECT_EQ(0, out.code);
@@ -638,7 +642,7 @@ TEST_F(AttachTest, ServerAddressAndPortComeFromTheConnectionsFile) {
 TEST_F(AttachTest, FirstCommentAfterAFreshStartCarriesTheTokenOfItsLogin) {
   // A server that also sets the login cookie, so that the session is kept between comments.
   main_->configure("login_style", XmlRpcValue("both"));
-  ASSERT_TRUE(plugin_state().session_token.empty());
+  ASSERT_TRUE(main_token().empty());
   HostIssue first("1", "Main", {kWidgetFile});
   HostIssue second("2", "Main", {kWidgetFile});
   const Outcome out = attach({&first, &second});
@@ -646,7 +650,7 @@ TEST_F(AttachTest, FirstCommentAfterAFreshStartCarriesTheTokenOfItsLogin) {
   EXPECT_TRUE(out.list_null) << (out.failed.empty() ? "" : out.failed[0].message);
 
   EXPECT_EQ((Names{"User.login", "Bug.add_comment", "Bug.add_comment"}), main_->methods());
-  const std::string token = plugin_state().session_token;
+  const std::string token = main_token();
   ASSERT_FALSE(token.empty());
   std::vector<XmlRpcValue> sent = comments_sent(*main_);
   ASSERT_EQ(2u, sent.size());

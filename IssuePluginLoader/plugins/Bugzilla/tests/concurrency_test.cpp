@@ -6,6 +6,7 @@
 // comment credited to the wrong author. The ThreadSanitizer build runs this test to find
 // data races as well.
 #include "plugin_loader.h"
+#include "cookie_files.h"
 #include "test_server.h"
 
 #include <XmlRpc/XmlRpcValue.h>
@@ -654,8 +655,8 @@ protected:
 
   TempDir fixture_dir_;
   const std::string fixture_ = write_fixture(fixture_dir_);
-  TestServer current_{TestServer::Options{fixture_, "token", "5.0.6"}};
-  TestServer legacy_{TestServer::Options{fixture_, "cookie", "4.2.1"}};
+  TestServer current_{TestServer::Options{fixture_, "token", "5.0.6", ""}};
+  TestServer legacy_{TestServer::Options{fixture_, "cookie", "4.2.1", ""}};
   TempDir data_;
   LoadedPlugin plugin_{BUGZILLA_PLUGIN_PATH};
   Host host_{plugin_};
@@ -699,9 +700,9 @@ TEST_F(ConcurrencyTest, EightThreadsCallingEveryExportKeepEachUsersSession) {
 
   check_added_comments(rounds);
 
-  // The end of the plug-in's life: the session's cookie file goes.
+  // The end of the plug-in's life: the sessions' cookie files go.
   plugin_.Uninitialize();
-  EXPECT_FALSE(data_.exists("cookies.txt"));
+  EXPECT_EQ(test_support::session_cookie_files(data_), 0);
 
   // Each call but the descriptor's also releases what it got with the Free* exports.
   std::cout << "[ figures  ] " << kThreads << " threads x " << rounds << " rounds:";

@@ -23,7 +23,7 @@ protected:
   void SetUp() override { set_connections_path(dir_.file("BugzillaConnections.txt")); }
 
   static void set_connections_path(const std::string& path) {
-    std::lock_guard<std::mutex> lock(paths_mutex());
+    std::lock_guard<std::mutex> lock(plugin_state_mutex());
     plugin_state().connections_file_path = path;
   }
 

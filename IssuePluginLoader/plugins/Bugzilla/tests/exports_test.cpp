@@ -176,7 +176,7 @@ std::set<std::string> listed_exports() {
 
 // The version script names what the linker exports; it must name exactly the listed exports.
 TEST(ExportTable, VersionScriptNamesExactlyTheListedExports) {
-  std::ifstream script(SOURCE_ROOT "/IssuePluginLoader/plugins/Bugzilla/exports.map");
+  std::ifstream script(SOURCE_ROOT "/IssuePluginLoader/plugins/Bugzilla/boundary/exports.map");
   ASSERT_TRUE(script.is_open());
   std::set<std::string> global;
   std::string word;

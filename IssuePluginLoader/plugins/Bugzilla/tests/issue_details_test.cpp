@@ -1,7 +1,7 @@
 // One bug's details, adapted to the server's version, against the Bugzilla test server.
 #include "issues.h"
 #include "plugin_loader.h"
-#include "plugin_state.h"
+#include "plugin_sessions.h"
 #include "reply_values.h"
 #include "records.h"
 #include "server_calls.h"
@@ -99,10 +99,7 @@ protected:
     server_->configure("login_style", "both");
     dir_.write("BugzillaConnections.txt", test_support::connections_file({test_support::connection_for(
                                               *server_, "Widgets", "Widgets")}));
-    bugzilla::PluginState& state = bugzilla::plugin_state();
-    state = bugzilla::PluginState();
-    state.cookie_file_path = dir_.file("cookies.txt");
-    state.connections_file_path = dir_.file("BugzillaConnections.txt");
+    test_support::reset_plugin_state(dir_);
   }
 
   void details(Details& out, const char* issue_id, const char* connection = "Widgets",
@@ -114,7 +111,9 @@ protected:
 
   XmlRpcValue sent(const std::string& method) { return test_support::params_of(*server_, method); }
 
-  static std::string token() { return bugzilla::plugin_state().session_token; }
+  static std::string token() {
+    return test_support::plugin_session(*server_, kAlice, kAlicePassword)->token;
+  }
 
   static TestServer* server_;
   test_support::TempDir dir_;

@@ -1,7 +1,7 @@
 // The filter names and the bug list under a filter, against the Bugzilla test server.
 #include "issues.h"
 #include "plugin_loader.h"
-#include "plugin_state.h"
+#include "plugin_sessions.h"
 #include "reply_values.h"
 #include "records.h"
 #include "server_calls.h"
@@ -70,10 +70,7 @@ protected:
                test_support::connections_file(
                    {test_support::connection_for(*server_, "Gadgets", "Gadgets"),
                     test_support::connection_for(*server_, "Widgets", "Widgets")}));
-    bugzilla::PluginState& state = bugzilla::plugin_state();
-    state = bugzilla::PluginState();
-    state.cookie_file_path = dir_.file("cookies.txt");
-    state.connections_file_path = dir_.file("BugzillaConnections.txt");
+    test_support::reset_plugin_state(dir_);
   }
 
   void list(Listing& out, const char* filter, const char* connection = "Gadgets",
@@ -85,7 +82,9 @@ protected:
 
   XmlRpcValue sent(const std::string& method) { return test_support::params_of(*server_, method); }
 
-  static std::string token() { return bugzilla::plugin_state().session_token; }
+  static std::string token() {
+    return test_support::plugin_session(*server_, kAlice, kAlicePassword)->token;
+  }
 
   static TestServer* server_;
   test_support::TempDir dir_;
@@ -227,7 +226,7 @@ TEST_F(IssueListTest, BugsMissingFromTheCommentsReplyGetTheEmptyDescription) {
 }
 
 TEST_F(IssueListTest, UnknownConnectionTouchesNeitherServerNorToken) {
-  bugzilla::plugin_state().session_token = "kept-token";
+  test_support::plugin_session(*server_, kAlice, kAlicePassword)->token = "kept-token";
   Listing out;
   list(out, "Not Filtered", "Gizmos");
   EXPECT_EQ(out.code, 1);

@@ -297,7 +297,7 @@ TEST(OutOfMemory, GetConnectionListFailsCleanlyAtEveryAllocation) {
             "<connection><name>QA</name><server_url>https://b.example</server_url></connection>\n"
             "</bugzilla_connections>\n");
   {
-    std::lock_guard<std::mutex> lock(paths_mutex());
+    std::lock_guard<std::mutex> lock(plugin_state_mutex());
     plugin_state().connections_file_path = dir.file("BugzillaConnections.txt");
   }
   bool succeeded = false;

@@ -2,8 +2,8 @@
 // comes first (asserted on the exchanges the server recorded), how the token travels, and the
 // codes and messages of failed calls (transport failures through the exports are in the
 // fault-injection suite).
-#include "plugin_state.h"
 #include "server_calls.h"
+#include "session.h"
 
 #include "reply_values.h"
 #include "test_server.h"
@@ -21,7 +21,6 @@ namespace {
 
 using bugzilla::call_with_login;
 using bugzilla::describe_call_failure;
-using bugzilla::plugin_state;
 using bugzilla::prepare_client;
 using test_support::TempDir;
 using test_support::TestServer;
@@ -85,11 +84,8 @@ public:
     if (server_ == nullptr) server_ = new TestServer();
     server_->reset();
     server_->clearRequests();
-    bugzilla::PluginState& state = plugin_state();
-    state.cookie_file_path = dir_.file("cookies.txt");
-    state.session_login.clear();
-    state.session_token.clear();
-    state.session_server.clear();
+    session_.reset();  // its cookie file goes with it
+    session_ = std::make_unique<bugzilla::Session>(dir_.file("cookies.txt"));
     connection_ = connection_for(server_->url());
     client_ = prepare_client(connection_);
   }
@@ -97,7 +93,7 @@ public:
   // One call through the session layer for `context` on the suite's server.
   int call(const Context& context, const char* method, XmlRpcValue& result,
            const XmlRpcValue& params = XmlRpcValue()) {
-    return call_with_login(*client_, context.context, method, result, params,
+    return call_with_login(*session_, *client_, context.context, method, result, params,
                            bugzilla::Authentication::Password);
   }
 
@@ -106,10 +102,10 @@ public:
     XmlRpcValue result;
     EXPECT_EQ(call(alice_, "Bugzilla.version", result), 0);
     EXPECT_FALSE(result.hasMember("faultCode"));
-    EXPECT_FALSE(plugin_state().session_token.empty());
+    EXPECT_FALSE(session_->token.empty());
     write_cookie_file(cookie_date(30 * 86400.0));
     server_->clearRequests();
-    return plugin_state().session_token;
+    return session_->token;
   }
 
   void write_cookie_file(const std::string& date) {
@@ -123,6 +119,7 @@ public:
 
   static TestServer* server_;
   TempDir dir_;
+  std::unique_ptr<bugzilla::Session> session_;
   XmlRpcValue connection_;
   std::unique_ptr<XmlRpcClient> client_;
   const Context alice_{kLogin, kPassword, "Main"};
@@ -141,7 +138,7 @@ TEST_F(ServerCallsTest, FreshSessionOfTheSameLoginIsReused) {
   EXPECT_EQ(first_param(requests[0])["token"].toText(), token);
   EXPECT_NE(requests[0]["cookie"].toText().find(kMarker), std::string::npos);
   EXPECT_TRUE(marker_in_cookie_file());
-  EXPECT_EQ(plugin_state().session_token, token);
+  EXPECT_EQ(session_->token, token);
 }
 
 // Each case spoils one condition of reuse: the cookie file goes, a login, then the call.
@@ -152,12 +149,12 @@ TEST_F(ServerCallsTest, SessionIsRenewedWhenAnyConditionFails) {
     bool cookie_file_existed;
   };
   const Case cases[] = {
-      {"empty token", [](ServerCallsTest&) { plugin_state().session_token.clear(); },
+      {"empty token", [](ServerCallsTest& t) { t.session_->token.clear(); },
        true},
       {"other login",
-       [](ServerCallsTest&) { plugin_state().session_login = "bob@example.com"; }, true},
+       [](ServerCallsTest& t) { t.session_->login = "bob@example.com"; }, true},
       {"login differs in letter case only",
-       [](ServerCallsTest&) { plugin_state().session_login = "Alice@Example.com"; }, true},
+       [](ServerCallsTest& t) { t.session_->login = "Alice@Example.com"; }, true},
       {"expired cookie",
        [](ServerCallsTest& t) { t.write_cookie_file("Sat, 01-Jan-2000 00:00:00 GMT"); }, true},
       {"cookie expiring within the hour",
@@ -180,10 +177,10 @@ TEST_F(ServerCallsTest, SessionIsRenewedWhenAnyConditionFails) {
     ASSERT_EQ(server_->methods(), Methods({"User.login", "Bug.search"}));
     EXPECT_EQ(requests[0]["cookie"].toText().find("marker"), std::string::npos);
     EXPECT_FALSE(marker_in_cookie_file());
-    EXPECT_EQ(plugin_state().session_login, kLogin);
-    EXPECT_FALSE(plugin_state().session_token.empty());
-    EXPECT_NE(plugin_state().session_token, old_token);
-    EXPECT_EQ(first_param(requests[1])["token"].toText(), plugin_state().session_token);
+    EXPECT_EQ(session_->login, kLogin);
+    EXPECT_FALSE(session_->token.empty());
+    EXPECT_NE(session_->token, old_token);
+    EXPECT_EQ(first_param(requests[1])["token"].toText(), session_->token);
   }
 }
 
@@ -202,19 +199,19 @@ TEST_F(ServerCallsTest, CookieAndTokenFromTheLoginAreReused) {
 }
 
 TEST_F(ServerCallsTest, RefusedLoginReturnsItsFaultWithoutTheCall) {
-  bugzilla::PluginState& state = plugin_state();
-  state.session_login = "earlier@example.com";
-  state.session_token = "1-earlier";
-  state.session_server = "earlier server";
+  bugzilla::Session& state = *session_;
+  state.login = "earlier@example.com";
+  state.token = "1-earlier";
+  state.server = "earlier server";
   const Context wrong(kLogin, "not-the-password", "Main");
 
   XmlRpcValue result;
   EXPECT_EQ(call(wrong, "Bug.search", result, search_params("")), 0);
   ASSERT_TRUE(result.hasMember("faultCode"));
   EXPECT_EQ(server_->methods(), Methods({"User.login"}));
-  EXPECT_EQ(state.session_login, "earlier@example.com");
-  EXPECT_EQ(state.session_token, "1-earlier");
-  EXPECT_EQ(state.session_server, "earlier server");
+  EXPECT_EQ(state.login, "earlier@example.com");
+  EXPECT_EQ(state.token, "1-earlier");
+  EXPECT_EQ(state.server, "earlier server");
 
   char* message = nullptr;
   EXPECT_EQ(describe_call_failure(0, bugzilla::kCaptionBugSearch, &message, result), 300);
@@ -231,8 +228,8 @@ TEST_F(ServerCallsTest, LoginWithoutTokenLogsInForEveryCall) {
   XmlRpcValue result;
   EXPECT_EQ(call(alice_, "Bugzilla.version", result), 0);
   EXPECT_FALSE(result.hasMember("faultCode"));
-  EXPECT_EQ(plugin_state().session_login, kLogin);
-  EXPECT_TRUE(plugin_state().session_token.empty());
+  EXPECT_EQ(session_->login, kLogin);
+  EXPECT_TRUE(session_->token.empty());
   EXPECT_TRUE(dir_.exists("cookies.txt"));
 
   XmlRpcValue struct_params;
@@ -252,8 +249,8 @@ TEST_F(ServerCallsTest, LoginWithoutTokenLogsInForEveryCall) {
   EXPECT_TRUE(first_param(requests[5]).hasMember("product"));
 }
 
-TEST_F(ServerCallsTest, TokenGoesOnlyWhereTheCallerPutOne) {
-  establish_session();
+TEST_F(ServerCallsTest, TokenGoesIntoEveryParameterStructAndNowhereElse) {
+  const std::string token = establish_session();
   XmlRpcValue result;
   XmlRpcValue without_token;
   without_token[0]["product"] = "Widgets";
@@ -262,7 +259,7 @@ TEST_F(ServerCallsTest, TokenGoesOnlyWhereTheCallerPutOne) {
 
   XmlRpcValue requests = server_->requests();
   ASSERT_EQ(server_->methods(), Methods({"Bug.search", "Bugzilla.version"}));
-  EXPECT_FALSE(first_param(requests[0]).hasMember("token"));
+  EXPECT_EQ(first_param(requests[0])["token"].toText(), token);
   EXPECT_EQ(requests[1]["params"].size(), 0);
 }
 
@@ -273,7 +270,7 @@ TEST_F(ServerCallsTest, SessionOfOneServerIsNotUsedOnAnother) {
   std::unique_ptr<XmlRpcClient> other_client = prepare_client(other_connection);
 
   XmlRpcValue result;
-  EXPECT_EQ(call_with_login(*other_client, alice_.context, "Bug.search", result,
+  EXPECT_EQ(call_with_login(*session_, *other_client, alice_.context, "Bug.search", result,
                             search_params(first_token), bugzilla::Authentication::Password),
             0);
   EXPECT_FALSE(result.hasMember("faultCode"));
@@ -282,8 +279,8 @@ TEST_F(ServerCallsTest, SessionOfOneServerIsNotUsedOnAnother) {
   XmlRpcValue requests = other.requests();
   ASSERT_EQ(other.methods(), Methods({"User.login", "Bug.search"}));
   EXPECT_NE(first_param(requests[1])["token"].toText(), first_token);
-  EXPECT_EQ(first_param(requests[1])["token"].toText(), plugin_state().session_token);
-  EXPECT_EQ(plugin_state().session_server, bugzilla::session_server_of(*other_client));
+  EXPECT_EQ(first_param(requests[1])["token"].toText(), session_->token);
+  EXPECT_EQ(session_->server, bugzilla::session_server_of(*other_client));
 }
 
 TEST_F(ServerCallsTest, PrepareClientTakesTheConnectionsMembers) {
@@ -294,7 +291,7 @@ TEST_F(ServerCallsTest, PrepareClientTakesTheConnectionsMembers) {
   EXPECT_EQ(client->host(), "bugzilla.example.com");
   EXPECT_EQ(client->port(), 8443);
   EXPECT_EQ(client->uri(), "/bz/xmlrpc.cgi");
-  EXPECT_EQ(client->cookieFilePath(), dir_.file("cookies.txt"));
+  EXPECT_EQ(client->cookieFilePath(), "");  // the session gives it one when it calls
   EXPECT_EQ(connection.size(), members);
 
   XmlRpcValue without_port;
@@ -322,7 +319,7 @@ TEST_F(ServerCallsTest, FailedConnectLeavesNoSession) {
   client_ = prepare_client(unreachable);
   XmlRpcValue result;
   EXPECT_EQ(call(alice_, "Bug.search", result, search_params("")), 202);
-  EXPECT_TRUE(plugin_state().session_login.empty());
+  EXPECT_TRUE(session_->login.empty());
 }
 
 // describe_call_failure and its messages, without a server.

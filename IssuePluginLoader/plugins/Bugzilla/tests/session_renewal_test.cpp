@@ -4,6 +4,7 @@
 #include "plugin_calls.h"
 #include "plugin_loader.h"
 #include "reply_values.h"
+#include "cookie_files.h"
 #include "test_server.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +53,7 @@ protected:
 
   void hold_session() {
     ASSERT_EQ(issue_details(*plugin_, alice_, "1").code, 0);
-    ASSERT_TRUE(dir_->exists("cookies.txt"));
+    ASSERT_EQ(test_support::session_cookie_files(*dir_), 1);
     server_->clearRequests();
   }
 

@@ -4,6 +4,7 @@
 #include "connections.h"
 #include "fix_workflow.h"
 #include "plugin_state.h"
+#include "server_session.h"
 #include "records.h"
 #include "reply_reading.h"
 #include "server_calls.h"
@@ -114,8 +115,7 @@ bool attach_one_issue(const RequestContext& context, const IssueAttachment& issu
   free_string(lookup_message);  // the caller words this failure itself
   if (lookup != 0) return false;
 
-  std::unique_ptr<XmlRpc::XmlRpcClient> client = prepare_client(connection);
-  const Authentication authentication = authentication_of(connection);
+  ServerSession session(connection, context);
 
   const bool with_fix = issue.fix_field_count == kFixFieldCount;
   const char* hours = fix_field_entry(issue.fix_fields, issue.fix_field_count,
@@ -143,12 +143,9 @@ bool attach_one_issue(const RequestContext& context, const IssueAttachment& issu
     if (span.fix_header) args["work_time"] = hours;  // as typed
     args["comment"] = XmlRpcValue(std::move(text));
     args["id"] = issue_id;
-    // The session layer swaps in a fresh token if it has to log in first, or the API key.
-    args["token"] = plugin_state().session_token;
 
     XmlRpcValue result;
-    const int code = call_with_login(*client, context, "Bug.add_comment", result,
-                                     std::move(params), authentication);
+    const int code = session.call("Bug.add_comment", std::move(params), result);
     if (call_failed(code, result)) {
       failed.add(issue_id, connection_name, failure_message(code, std::move(result)));
     }
