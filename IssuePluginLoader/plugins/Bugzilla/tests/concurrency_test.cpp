@@ -1,10 +1,11 @@
 // Eight host threads, each for its own user, calling every export of the plug-in at once,
-// loaded with dlopen as the host loads it, against two test servers: one with token logins
-// (5.x), one with cookie logins (4.2, whose session lives in the shared cookie file). The
-// plug-in keeps one process-wide session, so a call that ran with another thread's login
-// shows up here as another user's bug list, a restricted bug seen or refused wrongly, or a
-// comment credited to the wrong author. The ThreadSanitizer build runs this test to find
-// data races as well.
+// loaded with dlopen as the host loads it, against three test servers: one with token logins
+// (5.x), one with cookie logins (4.2, whose sessions live in cookie files), one signed in to
+// with API keys. Each user has a session of their own, so a call that ran with another
+// thread's credentials shows up here as another user's bug list, a restricted bug seen or
+// refused wrongly, a comment credited to the wrong author, or in the servers' records as a
+// request whose token, cookie or key is not its own user's. The ThreadSanitizer build runs
+// this test to find data races as well.
 #include "plugin_loader.h"
 #include "cookie_files.h"
 #include "test_server.h"
@@ -20,6 +21,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -44,7 +46,7 @@ constexpr int kDefaultRounds = 8;
 // every user's lists differ from every other user's.
 
 struct User {
-  std::string login, password;
+  std::string login, password, api_key;
   bool time_tracker;     // may book hours (group timetracking)
   bool sees_restricted;  // in secretgroup
 };
@@ -54,7 +56,8 @@ struct User {
 User make_user(int k) {
   return User{"user" + std::to_string(k) + "@example.com",
               k == 2 ? std::string("Gr\xC3\xBC\xC3\x9F" "e-pass-2") : "pass-" + std::to_string(k),
-              k % 4 < 2, k % 2 == 0};
+              "ConcurrencyKey" + std::to_string(k) + std::string(25, 'x'), k % 4 < 2,
+              k % 2 == 0};
 }
 
 const std::vector<User>& users() {
@@ -98,6 +101,12 @@ std::string fixture_json() {
             user.login + "\", \"password\": \"" + user.password + "\", \"groups\": [" + groups +
             "]}";
   }
+  json += "], \"api_keys\": [";
+  for (int k = 0; k < kThreads; ++k) {
+    const User& user = users()[static_cast<size_t>(k)];
+    json += std::string(k ? ", " : "") + "{\"key\": \"" + user.api_key + "\", \"login\": \"" +
+            user.login + "\", \"revoked\": false}";
+  }
   const char* const product_tail =
       "\"components\": [{\"id\": 1, \"name\": \"Main\", \"default_assigned_to\": "
       "\"user0@example.com\"}], \"versions\": [\"unspecified\"], \"milestones\": [\"---\"]}";
@@ -137,8 +146,10 @@ std::vector<std::string> expected_ids(int k, int filter) {
   return texts;
 }
 
-const char* const kConnections[] = {"Current", "Legacy"};  // token server, cookie server
-constexpr int kConnectionCount = 2;
+// Token server, cookie server, API-key server.
+const char* const kConnections[] = {"Current", "Legacy", "Keyed"};
+constexpr int kConnectionCount = 3;
+constexpr int kKeyedConnection = 2;
 const char* const kFilters[] = {"Assigned To Me", "Created By Me", "Not Filtered"};
 constexpr int kFilterCount = 3;
 
@@ -167,7 +178,9 @@ std::string quoted(const char* text) {
 class HostContext {
 public:
   HostContext(const User& user, const std::string& connection)
-      : login_(user.login), password_(user.password), connection_(connection) {}
+      : login_(user.login),
+        password_(connection == kConnections[kKeyedConnection] ? user.api_key : user.password),
+        connection_(connection) {}
   RequestContext* get() {
     context_ = RequestContext{&login_[0], &password_[0], &connection_[0]};
     return &context_;
@@ -549,14 +562,18 @@ std::string write_fixture(const TempDir& directory) {
 class ConcurrencyTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    test_support::ConnectionSpec keyed = test_support::connection_for(keyed_, kConnections[2]);
+    keyed.extra = "<authentication>api_key</authentication>";
     data_.write("BugzillaConnections.txt",
                 test_support::connections_file(
                     {test_support::connection_for(current_, kConnections[0]),
-                     test_support::connection_for(legacy_, kConnections[1])}));
+                     test_support::connection_for(legacy_, kConnections[1]), keyed}));
     ASSERT_EQ(host_.initialize(data_.path()), "code 0 error null");
   }
 
-  TestServer& server_of(int connection) { return connection == 0 ? current_ : legacy_; }
+  TestServer& server_of(int connection) {
+    return connection == 0 ? current_ : connection == 1 ? legacy_ : keyed_;
+  }
 
   // The answers single-threaded: each user's lists exactly the bugs the fixture gives that
   // user, restricted bugs shown or refused by the user's groups.
@@ -565,7 +582,8 @@ protected:
     EXPECT_EQ(expected_.descriptor.rfind("1 \"Bugzilla\" ", 0), 0u) << expected_.descriptor;
     expected_.initialize = "code 0 error null";
     expected_.connections = host_.connections();
-    EXPECT_EQ(expected_.connections, "code 0 count 2 \"Current\"1 \"Legacy\"1 error null");
+    EXPECT_EQ(expected_.connections,
+              "code 0 count 3 \"Current\"1 \"Legacy\"1 \"Keyed\"1 error null");
     expected_.filters = host_.filters();
     EXPECT_EQ(expected_.filters,
               "code 0 count 3 \"Assigned To Me\" \"Created By Me\" \"Not Filtered\" error null");
@@ -653,10 +671,84 @@ protected:
     }
   }
 
+  // The user (thread number) whose credentials a recorded request carries: its token
+  // ("<user id>-..."), login cookie ("Bugzilla_login=<user id>") or API key; every one found
+  // goes into `holders`.
+  static void credential_holders(XmlRpcValue& request, XmlRpcValue& params,
+                                 std::set<int>& holders) {
+    if (const XmlRpcValue* token = params.find("token")) {
+      holders.insert(std::atoi(token->toText().c_str()) - 1);
+    }
+    if (const XmlRpcValue* key = params.find("api_key")) {
+      for (int k = 0; k < kThreads; ++k) {
+        if (users()[static_cast<size_t>(k)].api_key == key->toText()) holders.insert(k);
+      }
+    }
+    const std::string cookie = request["cookie"].toText();
+    const size_t at = cookie.find("Bugzilla_login=");
+    if (at != std::string::npos) holders.insert(std::atoi(cookie.c_str() + at + 15) - 1);
+  }
+
+  // The user a request is about, where it names one: a search for their bugs, one of their
+  // bugs, a comment carrying their thread's file, their login. -1 otherwise.
+  static int named_user(const std::string& method, XmlRpcValue& params) {
+    auto user_of_login = [](const std::string& login) {
+      for (int k = 0; k < kThreads; ++k) {
+        if (users()[static_cast<size_t>(k)].login == login) return k;
+      }
+      return -1;
+    };
+    if (method == "User.login") return user_of_login(params["login"].toText());
+    if (method == "Bug.search") {
+      for (const char* member : {"assigned_to", "reporter"}) {
+        if (const XmlRpcValue* login = params.find(member)) return user_of_login(login->toText());
+      }
+    }
+    if ((method == "Bug.get" || method == "Bug.get_bugs") && params.hasMember("ids")) {
+      const int bug = std::atoi(params["ids"][0].toText().c_str());
+      return bug >= restricted_bug(0) ? bug - restricted_bug(0) : bug - own_bug(0);
+    }
+    if (method == "Bug.add_comment") {
+      int thread = -1;
+      const std::string text = params["comment"].toText();
+      const size_t at = text.find("File: conc/t");
+      if (at != std::string::npos) std::sscanf(text.c_str() + at, "File: conc/t%d/", &thread);
+      return thread;
+    }
+    return -1;
+  }
+
+  // The servers' own records: no request carries two users' credentials, and one that names
+  // its user carries that user's (after the sign-in, every such request carries some).
+  void check_credentials_in_records() {
+    for (int c = 0; c < kConnectionCount; ++c) {
+      XmlRpcValue requests = server_of(c).requests();
+      int checked = 0;
+      for (int i = 0; i < requests.size(); ++i) {
+        XmlRpcValue& request = requests[i];
+        const std::string method = request["method"].toText();
+        XmlRpcValue& all = request["params"];
+        XmlRpcValue params = all.size() > 0 ? all[0] : XmlRpcValue();
+        if (params.getType() != XmlRpcValue::TypeStruct) params = XmlRpcValue();
+        std::set<int> holders;
+        credential_holders(request, params, holders);
+        EXPECT_LE(holders.size(), 1u) << kConnections[c] << " request " << i << ": " << method;
+        const int named = named_user(method, params);
+        if (named < 0 || method == "User.login") continue;
+        ++checked;
+        EXPECT_EQ(holders, std::set<int>{named})
+            << kConnections[c] << " request " << i << ": " << method << " about user "
+            << named;
+      }
+      EXPECT_GT(checked, 0) << kConnections[c];
+    }
+  }
+
   TempDir fixture_dir_;
   const std::string fixture_ = write_fixture(fixture_dir_);
   TestServer current_{TestServer::Options{fixture_, "token", "5.0.6", ""}};
   TestServer legacy_{TestServer::Options{fixture_, "cookie", "4.2.1", ""}};
+  TestServer keyed_{TestServer::Options{fixture_, "token", "5.0.6", ""}};
   TempDir data_;
   LoadedPlugin plugin_{BUGZILLA_PLUGIN_PATH};
   Host host_{plugin_};
@@ -665,6 +757,7 @@ protected:
 
 TEST_F(ConcurrencyTest, EightThreadsCallingEveryExportKeepEachUsersSession) {
   ASSERT_NO_FATAL_FAILURE(take_expected_answers());
+  for (int c = 0; c < kConnectionCount; ++c) server_of(c).clearRequests();
   const int rounds = rounds_per_thread();
 
   std::vector<ThreadLog> logs(kThreads);
@@ -699,6 +792,7 @@ TEST_F(ConcurrencyTest, EightThreadsCallingEveryExportKeepEachUsersSession) {
   }
 
   check_added_comments(rounds);
+  check_credentials_in_records();
 
   // The end of the plug-in's life: the sessions' cookie files go.
   plugin_.Uninitialize();
