@@ -40,7 +40,7 @@ $(TSAN_BUILD)/CMakeCache.txt: | deps
 TSAN_SUPPRESSIONS = $(if $(wildcard testing/tsan.supp), suppressions=$(CURDIR)/testing/tsan.supp)
 
 test-tsan: deps $(TSAN_BUILD)/CMakeCache.txt
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target plugin_concurrency_test
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target plugin_concurrency_test plugin_session_concurrency_test
 	cd $(TSAN_BUILD) && \
 	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1$(TSAN_SUPPRESSIONS)" \
 	  ctest --output-on-failure -R '[Cc]oncurrency'

@@ -32,8 +32,15 @@
  *                           server could not be reached, the request not sent, no usable reply;
  *              other        a Bugzilla fault's own number, passed through (GetIssueDetails only;
  *                           e.g. 101 for an unknown bug, 300 for a wrong password).
- * Threads.   Exports that talk to a server are serialised inside the plug-in; the others may run
- *            at any time. No export shows anything or writes a log. */
+ * Threads.   Every export may be called from any thread at any time, also while others run.
+ *            The plug-in keeps one session per user (login and password or API key) and
+ *            server, and locks only that session while an export talks to the server: exports
+ *            of different users, or of one user on different servers, run at the same time;
+ *            exports of one user on one server run one after the other, in the order they
+ *            took the session. At most 64 sessions are kept (the least recently used is
+ *            forgotten and signs in again when next used). Initialize and Uninitialize end
+ *            every session; a host should not call them while other exports still run. No
+ *            export shows anything or writes a log. */
 #ifndef ISSUE_PLUGIN_API_H
 #define ISSUE_PLUGIN_API_H
 
@@ -149,16 +156,18 @@ typedef struct IssueAttachment {
 
 /* ---- Lifecycle ---------------------------------------------------------------------------- */
 
-/* Initialize: remembers the data directory that holds BugzillaConnections.txt and cookies.txt
- * (neither is opened now) and forgets whose session it was.
+/* Initialize: remembers the data directory that holds BugzillaConnections.txt and the
+ * sessions' cookie files, cookies-<32 hex digits>.txt, one per user and server that signs in
+ * by password (nothing is opened now), and forgets every session.
  *   directory  the data directory, without a trailing separator; NULL is read as "".
  *   error      set to NULL; on out of memory a message.
  * Returns 0, or 1 on out of memory or a NULL `error`. May be called again to change it. */
 typedef int32_t (*InitializeFn)(const char* directory, char** error);
 
-/* Uninitialize: ends the session by deleting the cookie file.
- * Returns 0 when the file was deleted, ISSUE_PLUGIN_NO_SESSION_FILE (-1) when there was none
- * or it could not be deleted: that is not an error for the host. */
+/* Uninitialize: ends every session and deletes its cookie file (that of a session an export
+ * still uses once that export returns), and cookies.txt, the one file earlier versions kept.
+ * Returns 0 when a cookie file was there to delete, ISSUE_PLUGIN_NO_SESSION_FILE (-1) when
+ * there was none or it could not be deleted: that is not an error for the host. */
 typedef int32_t (*UninitializeFn)(void);
 
 /* ---- Release: each takes NULL (a list release then ignores the count) ---------------------- */
