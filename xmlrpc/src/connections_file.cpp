@@ -23,7 +23,7 @@ constexpr const char* kRootElement = "bugzilla_connections";
 constexpr const char* kConnectionElement = "connection";
 constexpr const char* kServerElement = "velloran_server";
 
-enum class MemberKind { Text, Port, PositiveInt, Flag, Authentication };
+enum class MemberKind { Text, Port, PositiveInt, Flag, Authentication, WebService };
 
 struct MemberRule {
   const char* name;
@@ -42,6 +42,7 @@ const MemberRule kConnectionMembers[] = {
     {"ca_file", MemberKind::Text},
     {"verify_tls", MemberKind::Flag},
     {"authentication", MemberKind::Authentication},
+    {"web_service", MemberKind::WebService},
 };
 
 const MemberRule kServerMembers[] = {
@@ -85,6 +86,20 @@ bool parseDecimal(const std::string& text, long long& value) {
   return true;
 }
 
+// One of two spellings in any letter case, stored in lower case so that readers compare one
+// spelling.
+bool convertChoice(const std::string& name, const std::string& text, const char* first,
+                   const char* second, XmlRpcValue& out, std::string& problem) {
+  for (const char* kind : {first, second}) {
+    if (equalsIgnoringAsciiCase(text, kind)) {
+      out = kind;
+      return true;
+    }
+  }
+  problem = name + " is neither " + first + " nor " + second + ": " + quoted(text);
+  return false;
+}
+
 // Converts one member's trimmed text; on a bad value returns false with `problem` set.
 bool convertMember(const MemberRule& rule, const std::string& text, XmlRpcValue& out,
                    std::string& problem) {
@@ -101,15 +116,9 @@ bool convertMember(const MemberRule& rule, const std::string& text, XmlRpcValue&
       problem = name + " is neither true nor false: " + quoted(text);
       return false;
     case MemberKind::Authentication:
-      // Stored in lower case, so that readers compare one spelling.
-      for (const char* kind : {"password", "api_key"}) {
-        if (equalsIgnoringAsciiCase(text, kind)) {
-          out = kind;
-          return true;
-        }
-      }
-      problem = name + " is neither password nor api_key: " + quoted(text);
-      return false;
+      return convertChoice(name, text, "password", "api_key", out, problem);
+    case MemberKind::WebService:
+      return convertChoice(name, text, "xmlrpc", "rest", out, problem);
     case MemberKind::Port:
     case MemberKind::PositiveInt: {
       const bool isPort = rule.kind == MemberKind::Port;

@@ -16,6 +16,10 @@ struct PluginState {
   // Digests of the server, login and API key combinations that the server confirmed (newest
   // last, a few dozen at most), so that each is asked once and no key is kept.
   std::vector<std::string> confirmed_api_keys;
+  // REST servers known to read credentials from the X-BUGZILLA-* headers, and those known to
+  // ignore them (a few dozen each at most, newest last), so that each server is asked once.
+  std::vector<std::string> rest_header_servers;
+  std::vector<std::string> rest_parameter_servers;
 };
 
 // The state, to be read or written only while plugin_state_mutex() is held. The lock is short:

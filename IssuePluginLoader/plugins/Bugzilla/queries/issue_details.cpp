@@ -1,5 +1,6 @@
 // One bug's details: the bug as an IssueRecord and a list of its fields with their values,
 // adapted to the server's Bugzilla version (asked anew on every call).
+#include "bugzilla_version.h"
 #include "connections.h"
 #include "datetime_text.h"
 #include "issues.h"
@@ -48,16 +49,6 @@ constexpr FieldPosition kFieldTable[] = {
     {"creation_time", "creation_ts", kDateTimeType, "Reported"},
 };
 constexpr int kFieldPositions = sizeof(kFieldTable) / sizeof(kFieldTable[0]);
-
-// Byte-wise over the common length (bytes unsigned), the shorter text smaller when that part
-// is equal. Versions are compared as texts, never parsed: "10.0" is below "3.6".
-bool text_below(const std::string& text, const char* floor) {
-  const size_t floor_length = std::strlen(floor);
-  const size_t common = text.size() < floor_length ? text.size() : floor_length;
-  const int order = std::memcmp(text.data(), floor, common);
-  if (order != 0) return order < 0;
-  return text.size() < floor_length;
-}
 
 struct IssueRelease {
   void operator()(IssueRecord* issue) const noexcept { free_issue(issue); }
@@ -154,7 +145,9 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     caption = kCaptionGetBugs;
     XmlRpcValue bug_request;
     bug_request[0]["ids"][0] = text_or_empty(issue_id);
-    const char* method = text_below(version, "5.0") ? "Bug.get_bugs" : "Bug.get";
+    // REST came with Bugzilla 5.0: a REST server takes the newest path whatever it says.
+    const bool rest = session.web_service() == WebService::Rest;
+    const char* method = version_below(version, 5, 0) && !rest ? "Bug.get_bugs" : "Bug.get";
     XmlRpcValue bug_reply;
     code = session.call(method, std::move(bug_request), bug_reply);
     if (call_failed(code, bug_reply)) {
@@ -199,7 +192,7 @@ int32_t get_issue_details(const RequestContext& context, const char* issue_id,
     const bool open = reply_bool(reply_member(bug, "is_open"));
     const int first_position = open ? 1 : 0;
     const uint32_t entry_count = static_cast<uint32_t>(kFieldPositions - first_position);
-    const bool newer_server = !text_below(version, "3.6");
+    const bool newer_server = rest || !version_below(version, 3, 6);
     OwnedFieldList entries(new_custom_field_list(entry_count), entry_count);
     for (uint32_t e = 0; e < entry_count; ++e) {
       fill_entry(*entries[e], first_position + static_cast<int>(e), bug, newer_server);

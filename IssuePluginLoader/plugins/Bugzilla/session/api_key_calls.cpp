@@ -1,6 +1,7 @@
 #include "api_key_calls.h"
 
 #include "api_key_check.h"
+#include "bugzilla_call.h"
 #include "plugin_state.h"
 #include "records.h"
 #include "server_calls.h"
@@ -50,14 +51,15 @@ void remember(std::string digest) {
 // Asks the server whose the key is; false, with what to report in `result` (and the code to
 // return in `code`), when the calls must not go ahead.
 bool key_is_the_logins(XmlRpc::XmlRpcClient& client, const std::string& login,
-                       const std::string& api_key, XmlRpcValue& result, int& code) {
+                       const std::string& api_key, XmlRpcValue& result, int& code,
+                       WebService service) {
   if (api_key.empty()) {
     code = XmlRpc::kExchangeCompleted;
     result = refusal(1, "No API key was given for " + login + ". Enter the API key that " +
                             login + " created in Bugzilla (Preferences, API Keys).");
     return false;
   }
-  ApiKeyCheck check = check_api_key(client, login, api_key);
+  ApiKeyCheck check = check_api_key(client, login, api_key, service);
   code = check.code;
   switch (check.owner) {
     case ApiKeyOwner::Login:
@@ -89,17 +91,17 @@ std::string api_key_digest(const std::string& server, const std::string& login,
 
 int call_with_api_key(XmlRpc::XmlRpcClient& client, const RequestContext& context,
                       const char* method, XmlRpc::XmlRpcValue& result,
-                      XmlRpc::XmlRpcValue params) {
+                      XmlRpc::XmlRpcValue params, WebService service) {
   const std::string login = text_or_empty(context.login);
   const std::string api_key = text_or_empty(context.password);
   std::string digest = api_key_digest(session_server_of(client), login, api_key);
   if (!confirmed(digest)) {
     int code = XmlRpc::kExchangeCompleted;
-    if (!key_is_the_logins(client, login, api_key, result, code)) return code;
+    if (!key_is_the_logins(client, login, api_key, result, code, service)) return code;
     remember(std::move(digest));
   }
   put_api_key(params, api_key);
-  const int code = client.execute(method, params, result);
+  const int code = call_bugzilla(client, service, method, params, result);
   hide_secret_in_fault(result, api_key);
   return code;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "issue_plugin_api.h"
+#include "web_service.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -20,7 +21,7 @@ namespace bugzilla {
 // code returned. The key never appears in a fault text handed back.
 int call_with_api_key(XmlRpc::XmlRpcClient& client, const RequestContext& context,
                       const char* method, XmlRpc::XmlRpcValue& result,
-                      XmlRpc::XmlRpcValue params);
+                      XmlRpc::XmlRpcValue params, WebService service = WebService::XmlRpc);
 
 // The digest that stands for one server, login and key.
 std::string api_key_digest(const std::string& server, const std::string& login,

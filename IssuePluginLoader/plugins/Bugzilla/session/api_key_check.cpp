@@ -1,5 +1,9 @@
 #include "api_key_check.h"
 
+#include "bugzilla_call.h"
+#include "rest_credentials.h"
+
+#include <XmlRpc/AsciiCase.h>
 #include <XmlRpc/XmlRpcException.h>
 
 #include <cstdlib>
@@ -13,6 +17,7 @@ using XmlRpc::XmlRpcValue;
 constexpr char kMethod[] = "User.valid_login";
 constexpr int kUnknownOrRevokedKey = 306;
 constexpr int kUnknownMethod = -32601;
+constexpr int kNoSuchResource = 32614;
 constexpr char kNotUnderstood[] =
     "The Bugzilla server's answer to User.valid_login was not understood.";
 
@@ -55,12 +60,12 @@ std::string api_keys_unsupported_message() {
          "connection's authentication to password, or upgrade Bugzilla.";
 }
 
-void hide_secret_in_fault(XmlRpcValue& reply, const std::string& secret) {
+void hide_secret_in_fault(XmlRpcValue& reply, const std::string& secret, const char* mark_text) {
   if (secret.empty() || !reply.hasMember("faultCode") || !reply.hasMember("faultString")) return;
   XmlRpcValue& text = reply["faultString"];
   if (text.getType() != XmlRpcValue::TypeString) return;
   std::string& hidden = text.asString();
-  const std::string mark = "[API key]";
+  const std::string mark = mark_text;
   for (size_t at = hidden.find(secret); at != std::string::npos;
        at = hidden.find(secret, at + mark.size())) {
     hidden.replace(at, secret.size(), mark);
@@ -68,13 +73,29 @@ void hide_secret_in_fault(XmlRpcValue& reply, const std::string& secret) {
 }
 
 ApiKeyCheck check_api_key(XmlRpc::XmlRpcClient& client, const std::string& login,
-                          const std::string& api_key) {
+                          const std::string& api_key, WebService service) {
   XmlRpcValue params;
   params[0]["login"] = login;
   params[0]["api_key"] = api_key;
 
   ApiKeyCheck check;
-  check.code = client.execute(kMethod, params, check.reply);
+  bool ask_valid_login = true;
+  if (service == WebService::Rest) {
+    Credentials key;
+    key.api_key = api_key;
+    check.code = ask_who_am_i(client, key, check.reply);
+    const XmlRpcValue* name = check.reply.find("name");
+    if (check.code == XmlRpc::kExchangeCompleted && name != nullptr &&
+        !check.reply.hasMember("faultCode")) {
+      // Logins are e-mail addresses, which Bugzilla matches in any letter case.
+      check.reply = XmlRpcValue(name->getType() == XmlRpcValue::TypeString &&
+                                XmlRpc::equalsIgnoringAsciiCase(name->toText(), login));
+    }
+    ask_valid_login = check.code == XmlRpc::kExchangeCompleted &&
+                      check.reply.hasMember("faultCode") &&
+                      fault_number(check.reply) == kNoSuchResource;
+  }
+  if (ask_valid_login) check.code = call_bugzilla(client, service, kMethod, params, check.reply);
   if (check.code != XmlRpc::kExchangeCompleted) {
     check.message = transport_message(check.code);
     return check;

@@ -1,7 +1,10 @@
 // Whose is an API key? Bugzilla 5.0 and later answer User.valid_login {"login", "api_key"}
-// with true or false. The plug-in asks before it first uses a key; a host's diagnostics can
+// with true or false; over REST bugzilla.mozilla.org's GET /whoami names the key's owner
+// without the key in a URL, and upstream's GET /valid_login answers where /whoami is unknown. The plug-in asks before it first uses a key; a host's diagnostics can
 // ask the same question with a client of their own.
 #pragma once
+
+#include "web_service.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -32,13 +35,15 @@ struct ApiKeyCheck {
 
 // Asks `client`'s server once. `login` and `api_key` are sent as they are.
 ApiKeyCheck check_api_key(XmlRpc::XmlRpcClient& client, const std::string& login,
-                          const std::string& api_key);
+                          const std::string& api_key,
+                          WebService service = WebService::XmlRpc);
 
 // The messages for a key of someone else and for a server without API keys.
 std::string api_key_not_theirs_message(const std::string& login);
 std::string api_keys_unsupported_message();
 
-// Puts "[API key]" wherever `secret` occurs in the "faultString" of a fault reply.
-void hide_secret_in_fault(XmlRpc::XmlRpcValue& reply, const std::string& secret);
+// Puts `mark` wherever `secret` occurs in the "faultString" of a fault reply.
+void hide_secret_in_fault(XmlRpc::XmlRpcValue& reply, const std::string& secret,
+                          const char* mark = "[API key]");
 
 }  // namespace bugzilla

@@ -3,6 +3,8 @@
 #include "server_calls.h"
 
 #include "api_key_calls.h"
+#include "api_key_check.h"
+#include "bugzilla_call.h"
 #include "cookie_expiry.h"
 #include "session.h"
 #include "records.h"
@@ -94,8 +96,9 @@ void refresh_token(XmlRpcValue& params, const std::string& token) {
 }
 
 // A reused session the server has ended: 5.x refuses the token (32000); 4.4 runs the call
-// anonymously, which Bug.add_comment refuses (410). Both refuse before doing anything.
-bool session_ended(int code, const XmlRpcValue& result) {
+// anonymously, which Bug.add_comment refuses (410); bugzilla.mozilla.org's REST API says 307.
+// All refuse before doing anything.
+bool session_ended(int code, const XmlRpcValue& result, WebService service) {
   if (code != XmlRpc::kExchangeCompleted) return false;
   const XmlRpcValue* fault_code = result.find(kFaultCodeMember);
   // A code of another kind is left for describe_call_failure to report as not understood.
@@ -104,12 +107,17 @@ bool session_ended(int code, const XmlRpcValue& result) {
     return false;
   }
   const long number = std::strtol(fault_code->toText().c_str(), nullptr, 10);
-  return number == 32000 || number == 410;
+  return number == 32000 || number == 410 || (service == WebService::Rest && number == 307);
 }
 
-// True when the session can serve this call; otherwise the cookie file is gone.
+// True when the session can serve this call; otherwise the cookie file is gone. Over REST
+// the token alone is the session: no cookie is kept.
 bool reuse_session(Session& state, const XmlRpc::XmlRpcClient& client,
-                   const RequestContext& context) {
+                   const RequestContext& context, WebService service) {
+  if (service == WebService::Rest) {
+    return state.login == text_or_empty(context.login) && !state.token.empty() &&
+           state.server == session_server_of(client);
+  }
   CookieFile cookie(state.cookie_file_path);
   if (cookie.get() == nullptr) return false;
   // The session belongs to one user on one server and needs a token to authenticate.
@@ -126,8 +134,8 @@ bool reuse_session(Session& state, const XmlRpc::XmlRpcClient& client,
 // Logs in; false when the call must not be made (the login's code, or 0 with its fault in
 // `result`, goes to `code`).
 bool log_in(Session& session, XmlRpc::XmlRpcClient& client, const RequestContext& context,
-            XmlRpcValue& result, int& code) {
-  code = login_user(session, client, context, result);
+            XmlRpcValue& result, int& code, WebService service) {
+  code = login_user(session, client, context, result, service);
   if (code != XmlRpc::kExchangeCompleted) return false;
   return !result.hasMember(kFaultCodeMember);
 }
@@ -187,35 +195,47 @@ std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connec
 int call_with_login(Session& session, XmlRpc::XmlRpcClient& client,
                     const RequestContext& context, const char* method,
                     XmlRpc::XmlRpcValue& result, XmlRpc::XmlRpcValue params,
-                    Authentication authentication) {
+                    Authentication authentication, WebService service) {
   if (authentication == Authentication::ApiKey) {
-    return call_with_api_key(client, context, method, result, std::move(params));
+    return call_with_api_key(client, context, method, result, std::move(params), service);
   }
   // The session's own cookies only: another user's never travel with this call.
   client.setCookieFilePath(session.cookie_file_path);
-  const bool reused = reuse_session(session, client, context);
+  const bool reused = reuse_session(session, client, context, service);
   int code = XmlRpc::kExchangeCompleted;
-  if (!reused && !log_in(session, client, context, result, code)) return code;
+  if (!reused && !log_in(session, client, context, result, code, service)) return code;
 
-  refresh_token(params, session.token);
-  code = client.execute(method, params, result);
-  if (!reused || !session_ended(code, result)) return code;
+  // REST servers quote what a URL carried more readily: neither secret may reach a message.
+  auto call_once = [&] {
+    refresh_token(params, session.token);
+    const int made = call_bugzilla(client, service, method, params, result);
+    if (service == WebService::Rest) {
+      hide_secret_in_fault(result, session.token, "[token]");
+      hide_secret_in_fault(result, text_or_empty(context.password), "[password]");
+    }
+    return made;
+  };
+  code = call_once();
+  if (!reused || !session_ended(code, result, service)) return code;
 
   // One fresh login and the call once more; what the repeat gets is reported as it comes.
   XmlRpc::platform::remove_file(session.cookie_file_path);
-  if (!log_in(session, client, context, result, code)) return code;
-  refresh_token(params, session.token);
-  return client.execute(method, params, result);
+  if (!log_in(session, client, context, result, code, service)) return code;
+  return call_once();
 }
 
 int login_user(Session& session, XmlRpc::XmlRpcClient client_copy,
-               const RequestContext& context, XmlRpc::XmlRpcValue& result) {
+               const RequestContext& context, XmlRpc::XmlRpcValue& result,
+               WebService service) {
   XmlRpcValue params;
   XmlRpcValue& credentials = params[0];
   credentials["login"] = text_or_empty(context.login);
   credentials["password"] = text_or_empty(context.password);
 
-  const int code = client_copy.execute("User.login", params, result);
+  const int code = call_bugzilla(client_copy, service, "User.login", params, result);
+  if (service == WebService::Rest) {
+    hide_secret_in_fault(result, text_or_empty(context.password), "[password]");
+  }
   if (code != XmlRpc::kExchangeCompleted || result.hasMember(kFaultCodeMember)) return code;
 
   // Everything is read before the session changes, so a reply that cannot be read leaves the
@@ -255,6 +275,23 @@ int describe_call_failure(int code, const char* caption, char** message_out,
     case XmlRpc::kSendFailed: format = kSendFormat; break;
     case XmlRpc::kReceiveFailed: format = kReceiveFormat; break;
     default: return code;  // no message for other codes
+  }
+  // A REST reply that was not the JSON asked for names its HTTP status (and a redirect's
+  // target) so that an administrator can tell a proxy's error page from Bugzilla's.
+  const XmlRpcValue* status = result.find("httpStatus");
+  if (message_out && status != nullptr && status->getType() == XmlRpcValue::TypeInt) {
+    std::string text = std::string(text_or_empty(caption)) +
+                       " failed: the Bugzilla server answered HTTP " + status->toText();
+    if (const XmlRpcValue* location = result.find("location")) {
+      text += ", a redirect to " + location->toText() +
+              ", which is not followed. Check the connection's server_url and "
+              "web_service_extension";
+    } else {
+      text += " instead of a REST reply. Check the connection's server_url and "
+              "web_service_extension, and the web server's error log";
+    }
+    *message_out = dup_cstring(text + ".");
+    return code;
   }
   if (message_out) *message_out = format_message(format, caption);
   return code;

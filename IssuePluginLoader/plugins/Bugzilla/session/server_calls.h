@@ -3,6 +3,7 @@
 
 #include "authentication.h"
 #include "session.h"
+#include "web_service.h"
 #include "issue_plugin_api.h"
 
 #include <XmlRpc/XmlRpcClient.h>
@@ -42,7 +43,8 @@ XmlRpc::XmlRpcValue* credential_holder(XmlRpc::XmlRpcValue& params);
 int call_with_login(Session& session, XmlRpc::XmlRpcClient& client,
                     const RequestContext& context, const char* method,
                     XmlRpc::XmlRpcValue& result, XmlRpc::XmlRpcValue params,
-                    Authentication authentication);
+                    Authentication authentication,
+                    WebService service = WebService::XmlRpc);
 
 // The identity of the server a client talks to (host, port and web service path), kept beside
 // the session's login so that one server's token is never sent to another.
@@ -51,7 +53,8 @@ std::string session_server_of(const XmlRpc::XmlRpcClient& client);
 // "User.login" with the context's login and password on a copy of the caller's client. On
 // success `session` takes the login, the reply's "token" (empty when absent) and the server.
 int login_user(Session& session, XmlRpc::XmlRpcClient client_copy,
-               const RequestContext& context, XmlRpc::XmlRpcValue& result);
+               const RequestContext& context, XmlRpc::XmlRpcValue& result,
+               WebService service = WebService::XmlRpc);
 
 // True when the call failed: a transport code other than 0, or a fault reply.
 bool call_failed(int code, const XmlRpc::XmlRpcValue& result);

@@ -6,6 +6,7 @@
 #include "authentication.h"
 #include "issue_plugin_api.h"
 #include "session.h"
+#include "web_service.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -34,10 +35,12 @@ public:
   void sign_in_afresh();
 
   XmlRpc::XmlRpcClient& client() { return *client_; }
+  WebService web_service() const { return web_service_; }
 
 private:
   const RequestContext& context_;
   const Authentication authentication_;
+  const WebService web_service_;
   std::unique_ptr<XmlRpc::XmlRpcClient> client_;
   std::shared_ptr<Session> session_;
   std::unique_lock<std::mutex> in_use_;
