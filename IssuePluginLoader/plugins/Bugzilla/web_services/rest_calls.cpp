@@ -220,7 +220,9 @@ int call_rest(XmlRpc::XmlRpcClient& client, const char* method, const XmlRpcValu
     request.path = {"valid_login"};
     add_all_to_query(request, fields);
     request.query.emplace_back("api_key", credentials.api_key);
-    const int code = client.executeRest(request, result);
+    // Asked before the call that set the filter: a copy reads the whole answer.
+    XmlRpc::XmlRpcClient unfiltered(client);
+    const int code = unfiltered.executeRest(request, result);
     // Upstream answers {"result": true}, bugzilla.mozilla.org the bare boolean, XML-RPC too.
     if (XmlRpcValue* answer = member_of(result, "result")) {
       XmlRpcValue bare = std::move(*answer);

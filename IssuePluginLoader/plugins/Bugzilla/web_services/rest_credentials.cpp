@@ -51,7 +51,9 @@ int ask_who_am_i(XmlRpc::XmlRpcClient& client, const Credentials& credentials,
   } else {
     request.headers.emplace_back("X-BUGZILLA-TOKEN", credentials.token);
   }
-  const int code = client.executeRest(request, reply);
+  // A copy, which reads the whole reply whatever filter the caller's next call set.
+  XmlRpc::XmlRpcClient unfiltered(client);
+  const int code = unfiltered.executeRest(request, reply);
   if (code != XmlRpc::kExchangeCompleted) return code;
   const XmlRpc::XmlRpcValue* fault = reply.find("faultCode");
   if (fault == nullptr && reply.hasMember("name")) {
