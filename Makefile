@@ -62,7 +62,7 @@ package: build
 BENCH_BUILD ?= build-bench
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUGZILLA_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target Bugzilla listing_bench decode_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target Bugzilla listing_bench decode_bench users_bench
 	python3 bench/run_benchmarks.py $(BENCH_BUILD)
 
 # Runs every libFuzzer target for FUZZ_SECONDS (default 300) in a clang build of its own.
