@@ -173,11 +173,15 @@ void XmlRpcStruct::shrinkToFit() {
   members_.swap(fitted);
 }
 
-XmlRpcValue& XmlRpcStruct::append(const MemberName& name) {
+void XmlRpcStruct::reserve(size_t count) { members_.reserve(count); }
+
+XmlRpcValue& XmlRpcStruct::append(const MemberName& name) { return append(MemberName(name)); }
+
+XmlRpcValue& XmlRpcStruct::append(MemberName&& name) {
   // Room for a typical reply struct at once rather than growing through 1, 2, 4, 8 and 16;
   // the decoder gives back what is left over.
   if (members_.capacity() == 0) members_.reserve(kLinearScanLimit);
-  members_.emplace_back(name, XmlRpcValue());
+  members_.emplace_back(std::move(name), XmlRpcValue());
   if (index_) {
     // Keep the table in step while it has room; otherwise drop it for a lazy rebuild.
     if (index_->hasRoomForOneMore() && members_.size() <= UINT32_MAX) {

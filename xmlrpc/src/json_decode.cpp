@@ -1,10 +1,12 @@
 #include "json_decode.h"
 
 #include "member_name_cache.h"
+#include "utf8_text.h"
 #include "wire_decode.h"
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -36,11 +38,26 @@ bool raw_token(simdjson::simdjson_result<std::string_view> token, std::string_vi
 // The members of a root object that make it a REST error reply.
 enum ErrorMember { kError, kCode, kMessage, kNotErrorMember };
 
-ErrorMember error_member(const std::string& name) {
+ErrorMember error_member(std::string_view name) {
   if (name == "error") return kError;
   if (name == "code") return kCode;
   if (name == "message") return kMessage;
   return kNotErrorMember;
+}
+
+// A member name as written, when that is also its text: printable ASCII without escapes, as
+// nearly every name is. It is then read in place, never unescaped nor copied. The closing
+// quote is there: the body has been checked to be made of whole strings.
+bool plain_key(const ondemand::field& field, std::string_view& key) {
+  const char* const start = reinterpret_cast<const char*>(field.key().raw());
+  for (const char* p = start;; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"') {
+      key = std::string_view(start, static_cast<size_t>(p - start));
+      return true;
+    }
+    if (c == '\\' || c < 0x20 || c >= 0x7F) return false;
+  }
 }
 
 // On-demand: values the filter drops are skipped over, never built. Every simdjson call that
@@ -134,16 +151,22 @@ private:
   bool read_object(ondemand::object& object, XmlRpcValue& out, const Node* keep, int depth,
                    XmlRpcValue* error_members) {
     if (!enter(depth)) return false;
-    XmlRpcStruct& members = out.asStruct();
+    std::vector<XmlRpcStruct::Member>& members = pending_[depth];
+    members.clear();
     const bool filtered = keep && keep->filtersStructs();
     for (auto item : object) {
       ondemand::field field;
-      std::string_view key;
-      if (!ok(std::move(item).get(field)) || !ok(field.unescaped_key().get(key))) return false;
-      name_.clear();
-      append_usable_text(name_, key.data(), key.size());
-      const ErrorMember special = error_members ? error_member(name_) : kNotErrorMember;
-      const Node* node = filtered ? keep->member(name_.data(), name_.size()) : nullptr;
+      if (!ok(std::move(item).get(field))) return false;
+      std::string_view name;
+      if (!plain_key(field, name)) {
+        std::string_view key;
+        if (!ok(field.unescaped_key().get(key))) return false;
+        name_.clear();
+        append_usable_text(name_, key.data(), key.size());
+        name = name_;
+      }
+      const ErrorMember special = error_members ? error_member(name) : kNotErrorMember;
+      const Node* node = filtered ? keep->member(name.data(), name.size()) : nullptr;
       if (filtered && !node && special == kNotErrorMember) continue;  // skipped unread
       ondemand::value value = field.value();
       ondemand::json_type type;
@@ -153,13 +176,19 @@ private:
       if (special != kNotErrorMember) {
         XmlRpcValue& kept = error_members[special];
         if (!read_value(value, type, kept, nullptr, depth + 1)) return false;
-        if (!filtered || node) members.append(names_.get(name_.data(), name_.size())) = kept;
+        if (!filtered || node) members.emplace_back(names_.get(name.data(), name.size()), kept);
         continue;
       }
-      XmlRpcValue& member = members.append(names_.get(name_.data(), name_.size()));
-      if (!read_value(value, type, member, below(node), depth + 1)) return false;
+      members.emplace_back(names_.get(name.data(), name.size()), XmlRpcValue());
+      // Deeper objects collect theirs in lists of their own: this reference stays good.
+      if (!read_value(value, type, members.back().second, below(node), depth + 1)) return false;
     }
-    members.shrinkToFit();
+    XmlRpcStruct& built = out.asStruct();
+    built.reserve(members.size());
+    for (XmlRpcStruct::Member& member : members) {
+      built.append(std::move(member.first)) = std::move(member.second);
+    }
+    members.clear();
     return true;
   }
 
@@ -251,9 +280,31 @@ private:
 
   const Node* filter_;
   std::string error_;
-  std::string name_;  // the member name being read, repaired
+  std::string name_;  // the member name being read, when it had to be unescaped and repaired
   MemberNameCache names_;
+  // The members read so far of each object being read, by nesting level, reused from object
+  // to object: each struct is then made with exactly the room it needs, at once.
+  std::vector<XmlRpcStruct::Member> pending_[kMaxNesting];
 };
+
+// Replies of unknown size start small and grow block by block.
+constexpr size_t kFirstBlock = 16 * 1024;
+constexpr size_t kLargestBlock = 1024 * 1024;
+
+// simdjson refuses ill-formed UTF-8 and raw control characters in strings, which XML-RPC
+// replies would have had replaced. Such a body is repaired the same way (see XmlTextRepair)
+// and read again; false when there was nothing to repair.
+bool repair_body(const std::string& body, size_t size, std::string& repaired) {
+  XmlTextRepair repair(false);
+  bool changed = false;
+  repair.feed(body.data(), size, true, [&](const char* piece, size_t n) {
+    changed = piece != body.data();  // clean text passes uncopied
+    if (!changed) return;
+    repaired.reserve(n + simdjson::SIMDJSON_PADDING);
+    repaired.assign(piece, n);
+  });
+  return changed;
+}
 
 }  // namespace
 
@@ -263,33 +314,68 @@ JsonResponse::JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter)
 }
 
 void JsonResponse::expect(size_t bytes) {
-  if (body_.capacity() < bytes + simdjson::SIMDJSON_PADDING) {
-    body_.reserve(bytes + simdjson::SIMDJSON_PADDING);
+  if (blocks_.size() > 1) return;
+  if (blocks_.empty()) blocks_.emplace_back();
+  if (blocks_[0].capacity() < bytes + simdjson::SIMDJSON_PADDING) {
+    blocks_[0].reserve(bytes + simdjson::SIMDJSON_PADDING);
   }
 }
 
 void JsonResponse::feed(const char* data, size_t size) {
-  repair_.feed(data, size, false, [this](const char* piece, size_t n) { body_.append(piece, n); });
+  size_ += size;
+  while (size > 0) {
+    if (blocks_.empty() || blocks_.back().size() == blocks_.back().capacity()) {
+      const size_t last = blocks_.empty() ? 0 : blocks_.back().capacity();
+      blocks_.emplace_back();
+      blocks_.back().reserve(std::min(std::max(last * 2, kFirstBlock), kLargestBlock));
+    }
+    std::string& block = blocks_.back();
+    const size_t n = std::min(size, block.capacity() - block.size());
+    block.append(data, n);
+    data += n;
+    size -= n;
+  }
 }
 
 bool JsonResponse::finish(std::string& error, bool* is_fault) {
   if (is_fault) *is_fault = false;
   error.clear();
-  repair_.feed(nullptr, 0, true, [this](const char* piece, size_t n) { body_.append(piece, n); });
-  std::string body;
-  body.swap(body_);  // released when this call ends
-  const size_t size = body.size();
+  std::string body;  // released when this call ends
+  if (blocks_.size() == 1) {
+    body.swap(blocks_[0]);
+  } else if (blocks_.size() > 1) {
+    body.reserve(size_ + simdjson::SIMDJSON_PADDING);
+    for (std::string& block : blocks_) {
+      body += block;
+      std::string().swap(block);  // so that the body is not held twice over
+    }
+  }
+  blocks_.clear();
+  const size_t size = size_;
+  size_ = 0;
   if (size == 0) {
     error = "the reply is empty";
     return false;
   }
   body.resize(size + simdjson::SIMDJSON_PADDING, ' ');  // in the room reserved, mostly
-  Decoder decoder(filter_);
   bool fault = false;
+  Decoder decoder(filter_);
   if (!decoder.decode(body.data(), size, body.size(), result_, fault)) {
-    error = decoder.error();
     result_.clear();
-    return false;
+    std::string repaired;
+    if (!repair_body(body, size, repaired)) {
+      error = decoder.error();
+      return false;
+    }
+    std::string().swap(body);
+    const size_t repaired_size = repaired.size();
+    repaired.resize(repaired_size + simdjson::SIMDJSON_PADDING, ' ');
+    Decoder again(filter_);
+    if (!again.decode(repaired.data(), repaired_size, repaired.size(), result_, fault)) {
+      error = again.error();
+      result_.clear();
+      return false;
+    }
   }
   if (is_fault) *is_fault = fault;
   return true;

@@ -5,10 +5,9 @@
 #include <XmlRpc/XmlRpcFilter.h>
 #include <XmlRpc/XmlRpcValue.h>
 
-#include "utf8_text.h"
-
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace XmlRpc {
 namespace detail {
@@ -25,7 +24,7 @@ public:
   JsonResponse(const JsonResponse&) = delete;
   JsonResponse& operator=(const JsonResponse&) = delete;
 
-  // The body's announced size, so that it is collected without growing; limited by the caller.
+  // The body's announced size, so that it is collected in one block; limited by the caller.
   void expect(size_t bytes);
   // The next piece of the body.
   void feed(const char* data, size_t size);
@@ -36,8 +35,10 @@ public:
 private:
   XmlRpcValue& result_;
   const XmlRpcFilter* filter_;
-  XmlTextRepair repair_{false};
-  std::string body_;
+  // The body in blocks that never move once filled: a body of unknown size grows without
+  // copying what came before (nor holding it twice), and is joined once at its end.
+  std::vector<std::string> blocks_;
+  size_t size_ = 0;
 };
 
 // A whole body at once, through JsonResponse.

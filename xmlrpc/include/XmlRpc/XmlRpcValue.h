@@ -226,9 +226,12 @@ public:
   XmlRpcValue& append(std::string name);
   XmlRpcValue& append(const char* name) { return append(std::string(name ? name : "")); }
   XmlRpcValue& append(const MemberName& name);  // shares the name's text
+  XmlRpcValue& append(MemberName&& name);
   bool remove(const std::string& name);
   // Gives back spare room once no more members are coming (the decoder, at a struct's end).
   void shrinkToFit();
+  // Room for `count` members in all, for a decoder that knows how many are coming.
+  void reserve(size_t count);
 
 private:
   struct Index;
