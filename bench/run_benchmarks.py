@@ -250,8 +250,10 @@ def users_section(users, baseline):
         "time over the round divided by the listings (the server is a process of its own). "
         "\"Before\" is the same benchmark against the build with one lock for the whole process "
         "(`baseline.json`). Listen overflows are connections the machine dropped during those "
-        "rounds because the python server's listening queue was full (its default of 5): such a "
-        "connection is retried a second later and that round takes a second longer." % (
+        "rounds because a listening queue was full (counted for the whole machine, so other "
+        "work's sockets count too). The test server listens with python's default queue of 5; "
+        "when it falls behind accepting 8 connections at once, the dropped one is retried a "
+        "second later and that round takes a second longer, whatever the plug-in does." % (
             float(users["server_delay_seconds"]), users["requests_per_listing"], users["rounds"]),
         "",
         "| users | wall s per round | wall / 1 user | CPU ms per listing | listen overflows | before: wall s | before: wall / 1 user | before: CPU ms per listing |",

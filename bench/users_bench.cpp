@@ -42,8 +42,9 @@ double cpu_seconds() {
 }
 
 // The machine's count of connections dropped because a listening socket's queue was full
-// (ListenOverflows in /proc/net/netstat), -1 when unknown. The python server listens with a
-// short queue; a dropped connection is retried a second later and shows as a slow round.
+// (ListenOverflows in /proc/net/netstat; any process's sockets), -1 when unknown. The python
+// server listens with a queue of 5: when it falls behind accepting a burst of connections,
+// the dropped one is retried a second later and that round takes a second longer.
 long listen_overflows() {
   std::FILE* netstat = std::fopen("/proc/net/netstat", "r");
   if (netstat == nullptr) return -1;
