@@ -280,8 +280,10 @@ private:
   }
 
   XmlRpc::XmlRpcValue with_token(XmlRpc::XmlRpcValue params) {
-    // An empty token is left out: Bugzilla 4.2 refuses any "token" member.
-    if (!token_.text().empty()) params[api_key_ ? "api_key" : "token"] = token_.text();
+    bugzilla::put_credential(params,
+                             api_key_ ? bugzilla::Authentication::ApiKey
+                                      : bugzilla::Authentication::Password,
+                             token_.text());
     return params;
   }
 

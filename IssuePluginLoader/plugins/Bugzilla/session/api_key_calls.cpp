@@ -27,14 +27,6 @@ XmlRpcValue refusal(const XmlRpcValue& code, const std::string& text) {
   return fault;
 }
 
-// The key goes where a password session's token would: into the call's parameter struct.
-void put_api_key(XmlRpcValue& params, const std::string& api_key) {
-  XmlRpcValue* holder = credential_holder(params);
-  if (holder == nullptr) return;
-  holder->removeMember("token");
-  (*holder)["api_key"] = api_key;
-}
-
 bool confirmed(const std::string& digest) {
   std::lock_guard<std::mutex> lock(plugin_state_mutex());
   const std::vector<std::string>& kept = plugin_state().confirmed_api_keys;
@@ -100,7 +92,7 @@ int call_with_api_key(XmlRpc::XmlRpcClient& client, const RequestContext& contex
     if (!key_is_the_logins(client, login, api_key, result, code, service)) return code;
     remember(std::move(digest));
   }
-  put_api_key(params, api_key);
+  put_credential(params, Authentication::ApiKey, api_key);
   const int code = call_bugzilla(client, service, method, params, result);
   hide_secret_in_fault(result, api_key);
   return code;

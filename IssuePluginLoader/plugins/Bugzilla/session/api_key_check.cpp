@@ -1,6 +1,7 @@
 #include "api_key_check.h"
 
 #include "bugzilla_call.h"
+#include "server_calls.h"
 #include "rest_credentials.h"
 
 #include <XmlRpc/AsciiCase.h>
@@ -76,7 +77,7 @@ ApiKeyCheck check_api_key(XmlRpc::XmlRpcClient& client, const std::string& login
                           const std::string& api_key, WebService service) {
   XmlRpcValue params;
   params[0]["login"] = login;
-  params[0]["api_key"] = api_key;
+  put_credential(params, Authentication::ApiKey, api_key);
 
   ApiKeyCheck check;
   bool ask_valid_login = true;

@@ -83,17 +83,6 @@ private:
   std::FILE* stream_;
 };
 
-// Puts the session's current token into the parameters. An empty token is left out
-// altogether: servers that authenticate by cookie refuse even an empty one.
-void refresh_token(XmlRpcValue& params, const std::string& token) {
-  XmlRpcValue* holder = credential_holder(params);
-  if (holder == nullptr) return;
-  if (token.empty()) {
-    holder->removeMember(kTokenMember);
-  } else {
-    (*holder)[kTokenMember] = token;
-  }
-}
 
 // A reused session the server has ended: 5.x refuses the token (32000); 4.4 runs the call
 // anonymously, which Bug.add_comment refuses (410); bugzilla.mozilla.org's REST API says 307.
@@ -164,6 +153,16 @@ XmlRpc::XmlRpcValue* credential_holder(XmlRpc::XmlRpcValue& params) {
   return holder->getType() == XmlRpcValue::TypeStruct ? holder : nullptr;
 }
 
+void put_credential(XmlRpc::XmlRpcValue& params, Authentication authentication,
+                    const std::string& secret) {
+  XmlRpcValue* holder = credential_holder(params);
+  if (holder == nullptr) return;
+  holder->removeMember(kTokenMember);
+  holder->removeMember("api_key");
+  if (secret.empty()) return;
+  (*holder)[authentication == Authentication::ApiKey ? "api_key" : kTokenMember] = secret;
+}
+
 std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connection) {
   const std::string host = member_text(connection, "server_url");
   const std::string uri = member_text(connection, "web_service_extension");
@@ -207,7 +206,7 @@ int call_with_login(Session& session, XmlRpc::XmlRpcClient& client,
 
   // REST servers quote what a URL carried more readily: neither secret may reach a message.
   auto call_once = [&] {
-    refresh_token(params, session.token);
+    put_credential(params, Authentication::Password, session.token);
     const int made = call_bugzilla(client, service, method, params, result);
     if (service == WebService::Rest) {
       hide_secret_in_fault(result, session.token, "[token]");

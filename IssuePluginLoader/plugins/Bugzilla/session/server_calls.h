@@ -30,6 +30,12 @@ std::unique_ptr<XmlRpc::XmlRpcClient> prepare_client(XmlRpc::XmlRpcValue& connec
 // first element. Null when the call has no struct (Bugzilla.version): it carries none.
 XmlRpc::XmlRpcValue* credential_holder(XmlRpc::XmlRpcValue& params);
 
+// The one place a credential joins a call: the login token as "token", or the API key as
+// "api_key", in the credential_holder, replacing any there. An empty one is left out: servers
+// that sign in by cookie refuse even an empty token.
+void put_credential(XmlRpc::XmlRpcValue& params, Authentication authentication,
+                    const std::string& secret);
+
 // Password connections: reuses `session` when its cookie file exists and is not expired,
 // and it was made for this login on this client's server and holds a token; otherwise
 // deletes the cookie file and logs in on a copy of the client first. Then makes the call on
