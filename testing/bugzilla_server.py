@@ -1787,6 +1787,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class QuietHTTPServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
+    # A team's worth of connections at once: with python's default of 5 the kernel drops the
+    # rest and the client retries a second later (Apache queues 511).
+    request_queue_size = 64
 
     def handle_error(self, request, client_address):
         if not isinstance(sys.exc_info()[1], ConnectionError):
