@@ -3,7 +3,7 @@
 # on loopback, writes a data directory (.demo/) pointing at it, and walks issue-plugin-host
 # through describe, connections, filters, doctor, the demo user's bugs, one bug's details, the
 # fix workflow with a failing and a passing validation, and a check-in of three files attached
-# to two bugs. It ends with the test server's own record of the two new comments, which the
+# to two bugs; then doctor, the bugs, a bug and a check-in once more over the REST API. It ends with the test server's own record of the two new comments, which the
 # plug-in cannot show (it only ever reads a bug's first comment).
 #
 # Usage: testing/demo.sh BUILD_DIR     (what `make demo` runs)
@@ -28,6 +28,7 @@ fi
 DATA="$ROOT/.demo"
 DEMO_USER="alice@example.com"
 BUGS=(1 26)
+REST_BUG=7
 
 if [ ! -f "$HOST" ]; then
   echo "demo: $HOST is missing; build it first (make build)" >&2
@@ -99,16 +100,27 @@ step attach --user "$DEMO_USER" "${PASSWORD[@]}" \
   --file "Main:Main:widgets:src/frobnicator.h:5" \
   --file "Main:Main:widgets:docs/CHANGES.txt:31"
 
+# The same job over Bugzilla's REST API, as a server without XML-RPC (bugzilla.mozilla.org,
+# or one whose administrator turned XML-RPC off) is reached.
 echo
-echo "== The test server's own record: the comments added to bugs ${BUGS[*]}"
-python3 - "$PORT" "${BUGS[@]}" <<'EOF'
+echo "== The same over the REST API: connection \"Demo REST\" (web_service rest, /rest.cgi)"
+step list --connection "Demo REST" --user "$DEMO_USER" "${PASSWORD[@]}"
+step show --connection "Demo REST" --user "$DEMO_USER" "${PASSWORD[@]}" 4
+step attach --user "$DEMO_USER" "${PASSWORD[@]}" \
+  --bug "Demo REST:${REST_BUG}" --file "Main:Main:widgets:src/frobnicator.c:13"
+
+echo
+echo "== The test server's own record: the comments added to bugs ${BUGS[*]} and $REST_BUG"
+# Each bug with the kova:// links its one new comment must hold.
+python3 - "$PORT" "${BUGS[0]}:3" "${BUGS[1]}:3" "$REST_BUG:1" <<'EOF'
 import sys
 import xmlrpc.client
 
-port, bugs = int(sys.argv[1]), [int(b) for b in sys.argv[2:]]
+port = int(sys.argv[1])
+expected = [tuple(int(n) for n in arg.split(":")) for arg in sys.argv[2:]]
 control = xmlrpc.client.ServerProxy("http://127.0.0.1:%d/control" % port)
 failed = False
-for bug_id in bugs:
+for bug_id, wanted_links in expected:
     bug = control.control.bug(bug_id)
     added = [c for c in bug["comments"] if c.get("added")]
     print("\nBug %d: %s" % (bug["id"], bug["summary"]))
@@ -117,9 +129,9 @@ for bug_id in bugs:
         print("--- new comment by %s%s" % (comment["creator"], hours))
         print(comment["text"])
     links = sum(line.startswith("kova://") for c in added for line in c["text"].splitlines())
-    if len(added) != 1 or links != 3:
-        print("demo: bug %d has %d new comments with %d kova:// links; expected 1 with 3"
-              % (bug_id, len(added), links), file=sys.stderr)
+    if len(added) != 1 or links != wanted_links:
+        print("demo: bug %d has %d new comments with %d kova:// links; expected 1 with %d"
+              % (bug_id, len(added), links, wanted_links), file=sys.stderr)
         failed = True
 sys.exit(1 if failed else 0)
 EOF

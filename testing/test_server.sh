@@ -39,9 +39,9 @@ stop_test_server() {
   fi
 }
 
-# write_demo_data DIR: the connections file with one connection "Demo" to the running test
-# server's product Widgets, and the demo user's password in DIR/password, readable by this user
-# only (a password never goes on a command line).
+# write_demo_data DIR: the connections file with two connections to the running test server's
+# product Widgets, "Demo" over XML-RPC and "Demo REST" over the REST API, and the demo user's
+# password in DIR/password, readable by this user only (a password never goes on a command line).
 write_demo_data() {
   local dir=$1
   cat >"$dir/BugzillaConnections.txt" <<XML
@@ -56,6 +56,14 @@ write_demo_data() {
     <server_url>http://127.0.0.1</server_url>
     <port>$PORT</port>
     <web_service_extension>/xmlrpc.cgi</web_service_extension>
+    <product>Widgets</product>
+  </connection>
+  <connection>
+    <name>Demo REST</name>
+    <server_url>http://127.0.0.1</server_url>
+    <port>$PORT</port>
+    <web_service>rest</web_service>
+    <web_service_extension>/rest.cgi</web_service_extension>
     <product>Widgets</product>
   </connection>
 </bugzilla_connections>
