@@ -28,7 +28,9 @@ Node& any(std::unique_ptr<Node>& slot) {
 const Node* XmlRpcFilter::Node::member(const char* name, size_t length) const {
   // Few names per node: a scan beats hashing here.
   for (const auto& entry : members) {
-    if (entry.first.size() == length && std::memcmp(entry.first.data(), name, length) == 0) {
+    if (entry.first.size() == length &&
+        (length == 0 || (entry.first[0] == name[0] &&
+                         std::memcmp(entry.first.data(), name, length) == 0))) {
       return entry.second.get();
     }
   }

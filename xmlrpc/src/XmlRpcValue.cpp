@@ -1,6 +1,7 @@
 // The tagged XML-RPC value: construction, copying, kind checks, growth and comparison.
 #include <XmlRpc/XmlRpcValue.h>
 
+#include <algorithm>
 #include <string>
 
 namespace XmlRpc {
@@ -34,6 +35,14 @@ bool sameDateTime(const std::tm& a, const std::tm& b) {
 
 bool sameMembers(const XmlRpcStruct& a, const XmlRpcStruct& b) {
   if (a.size() != b.size()) return false;
+  // Side by side first: lookups find only the last of a name given twice, and a struct with
+  // such a name must still equal its copy.
+  if (std::equal(a.begin(), a.end(), b.begin(),
+                 [](const XmlRpcStruct::Member& x, const XmlRpcStruct::Member& y) {
+                   return x.first == y.first && x.second == y.second;
+                 })) {
+    return true;
+  }
   for (const auto& member : a) {
     const XmlRpcValue* other = b.find(member.first);
     if (!other || !(*other == member.second)) return false;

@@ -162,7 +162,7 @@ private:
         std::string_view key;
         if (!ok(field.unescaped_key().get(key))) return false;
         name_.clear();
-        append_usable_text(name_, key.data(), key.size());
+        append_usable_utf8(name_, key.data(), key.size());
         name = name_;
       }
       const ErrorMember special = error_members ? error_member(name) : kNotErrorMember;
@@ -175,6 +175,7 @@ private:
       if (null) continue;
       if (special != kNotErrorMember) {
         XmlRpcValue& kept = error_members[special];
+        kept.clear();  // a name given twice: the last value counts, as for lookups
         if (!read_value(value, type, kept, nullptr, depth + 1)) return false;
         if (!filtered || node) members.emplace_back(names_.get(name.data(), name.size()), kept);
         continue;
@@ -227,7 +228,7 @@ private:
       case ondemand::json_type::string: {
         std::string_view text;
         if (!ok(source.get_string().get(text))) return false;
-        append_usable_text(out.asString(), text.data(), text.size());
+        append_usable_utf8(out.asString(), text.data(), text.size());
         return true;
       }
       case ondemand::json_type::boolean: {

@@ -136,6 +136,34 @@ ScanStop scan_usable(const unsigned char* p, const unsigned char* end, bool last
 // zeros gets there, and holding it would make each piece rescan it.
 constexpr size_t kLongestHeldTail = 64;
 
+// A byte append_usable_utf8 must look closer at: a control character but tab, line feed and
+// carriage return, or 0xED or 0xEF.
+inline bool suspect_byte(unsigned char byte) noexcept {
+  if (byte < 0x20) return byte != '\t' && byte != '\n' && byte != '\r';
+  return byte == 0xED || byte == 0xEF;
+}
+
+bool has_suspect_byte(const unsigned char* p, const unsigned char* end) noexcept {
+#if defined(__SSE2__)
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+    // 0xED and 0xEF are the bytes that read 0xEF with bit 1 set.
+    const __m128i lead = _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x02)),
+                                        _mm_set1_epi8(static_cast<char>(0xEF)));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, lead)));
+    for (; mask != 0; mask &= mask - 1) {
+      if (suspect_byte(p[__builtin_ctz(mask)])) return true;
+    }
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    if (suspect_byte(*p)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Utf8Step next_utf8(const unsigned char* p, const unsigned char* end) noexcept {
@@ -310,6 +338,13 @@ bool append_usable_text(std::string& out, const char* data, size_t size) {
   XmlTextRepair repair(false);
   repair.feed(data, size, true, [&out](const char* piece, size_t n) { out.append(piece, n); });
   return true;
+}
+
+bool append_usable_utf8(std::string& out, const char* data, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  if (has_suspect_byte(p, p + size)) return append_usable_text(out, data, size);
+  out.append(data, size);
+  return false;
 }
 
 }  // namespace detail

@@ -72,5 +72,10 @@ std::string replace_unusable_xml_text(const char* data, size_t size);
 // UTF-8 and the characters XML forbids replaced as above; true when something was replaced.
 bool append_usable_text(std::string& out, const char* data, size_t size);
 
+// The same for text known to be well-formed UTF-8 but for surrogates (what simdjson decodes):
+// only control characters and the lead bytes of U+D000-U+DFFF and U+F000-U+FFFF need a closer
+// look, so most text is just copied.
+bool append_usable_utf8(std::string& out, const char* data, size_t size);
+
 }  // namespace detail
 }  // namespace XmlRpc

@@ -192,6 +192,17 @@ TEST(JsonDecode, ErrorObjectsBecomeFaultsUnfiltered) {
 
   const std::string shapeless = R"({"error":true,"message":"no code"})";
   EXPECT_FALSE(decode_json(shapeless.data(), shapeless.size(), result, error, &fault));
+
+  // A member given twice: the last one counts for the fault; an ordinary value keeps both.
+  const std::string twice = R"({"error":true,"code":1,"message":"first","message":"last"})";
+  ASSERT_TRUE(decode_json(twice.data(), twice.size(), result, error, &fault)) << error;
+  EXPECT_TRUE(fault);
+  EXPECT_EQ(result["faultString"], XmlRpcValue("last"));
+  const std::string repeated = R"({"message":"first","message":"last"})";
+  ASSERT_TRUE(decode_json(repeated.data(), repeated.size(), result, error, &fault)) << error;
+  ASSERT_EQ(result.size(), 2);
+  EXPECT_EQ(result.structValue().begin()->second, XmlRpcValue("first"));
+  EXPECT_EQ(result["message"], XmlRpcValue("last"));
 }
 
 TEST(JsonDecode, WhatIsNotOneJsonValueIsRefused) {

@@ -463,6 +463,17 @@ TEST(ValueEquality, StructMemberOrderDoesNotMatter) {
   b["x"] = 1;
   b["z"] = XmlRpcValue();
   EXPECT_NE(a, b);  // an extra member, even an invalid one
+
+  // A name a reply gives twice, with two values: the struct still equals its copy.
+  XmlRpcValue twice;
+  twice.asStruct().append("n") = 1;
+  twice.asStruct().append("n") = 2;
+  const XmlRpcValue copy(twice);
+  EXPECT_EQ(twice, copy);
+  XmlRpcValue other;
+  other.asStruct().append("n") = 1;
+  other.asStruct().append("n") = 3;
+  EXPECT_NE(twice, other);
 }
 
 TEST(ValueEquality, KindAndContentMustMatch) {
