@@ -77,7 +77,7 @@ extern "C" {
 #define ISSUE_PLUGIN_FIELD_CHOICE 0    /* a value chosen from a fixed set (product, status...) */
 #define ISSUE_PLUGIN_FIELD_TEXT 2      /* a one-line text (alias, a person, hours worked) */
 #define ISSUE_PLUGIN_FIELD_LONG_TEXT 3 /* a free, multi-line text (a comment); the default */
-#define ISSUE_PLUGIN_FIELD_DATETIME 5  /* a date-time, "YYYY-MM-DDTHH:MM:SS" (UTC) */
+#define ISSUE_PLUGIN_FIELD_DATETIME 5  /* a date-time, "YYYY-MM-DDTHH:MM:SS" as the server sent it */
 
 /* Supplied by the host for one call; read during the call only. */
 typedef struct RequestContext {
