@@ -280,16 +280,15 @@ int describe_call_failure(int code, const char* caption, char** message_out,
   const XmlRpcValue* status = result.find("httpStatus");
   if (message_out && status != nullptr && status->getType() == XmlRpcValue::TypeInt) {
     std::string text = std::string(text_or_empty(caption)) +
-                       " failed: the Bugzilla server answered HTTP " + status->toText();
+                       " failed to receive response from Bugzilla server (HTTP " +
+                       status->toText();
     if (const XmlRpcValue* location = result.find("location")) {
-      text += ", a redirect to " + location->toText() +
-              ", which is not followed. Check the connection's server_url and "
-              "web_service_extension";
+      text += ": a redirect to " + location->toText() + ", which is not followed";
     } else {
-      text += " instead of a REST reply. Check the connection's server_url and "
-              "web_service_extension, and the web server's error log";
+      text += ": not a REST reply";
     }
-    *message_out = dup_cstring(text + ".");
+    *message_out = dup_cstring(text + "). Check the connection's server_url and "
+                                      "web_service_extension, and the web server's log.");
     return code;
   }
   if (message_out) *message_out = format_message(format, caption);

@@ -119,15 +119,18 @@ XmlRpcValue* member_of(XmlRpcValue& value, const char* name) {
   return value.getType() == XmlRpcValue::TypeStruct ? value.asStruct().find(name) : nullptr;
 }
 
-// One request with the credentials placed; a failed reply keeps its status for the message.
+// One request with the credentials placed. A reply that arrived whole but was no REST reply
+// (the library's detail then starts with its status) keeps the status for the message; a cut
+// or stalled one is reported as over XML-RPC.
 int execute(XmlRpc::XmlRpcClient& client, RestRequest& request, const Credentials& credentials,
             XmlRpcValue& result) {
   place_credentials(request, credentials, credentials_in_headers(client, credentials));
   const int code = client.executeRest(request, result);
-  if (code == XmlRpc::kReceiveFailed && client.lastFailure().http_status != 0) {
+  const XmlRpc::TransportFailure& failure = client.lastFailure();
+  if (code == XmlRpc::kReceiveFailed && failure.detail.rfind("HTTP status ", 0) == 0) {
     result.clear();
-    result["httpStatus"] = static_cast<int>(client.lastFailure().http_status);
-    std::string location = client.lastFailure().location;
+    result["httpStatus"] = static_cast<int>(failure.http_status);
+    std::string location = failure.location;
     // A redirect's query may echo what the request carried.
     location = location.substr(0, location.find('?'));
     if (!location.empty()) result["location"] = location;
