@@ -448,6 +448,73 @@ std::vector<Row> connection_rows() {
   return rows;
 }
 
+// The same over the REST API: a cut or lost reply reads as over XML-RPC; one that arrived
+// whole but was no REST reply adds its HTTP status (and a redirect its target, never followed).
+const char* rest_connection(Export e) { return e == Export::List ? "RestGadgets" : "RestWidgets"; }
+
+Outcome rest_refusal(Export e, const std::string& method, const std::string& status) {
+  return call_failure(e, 204,
+                      caption_of(e, method) +
+                          " failed to receive response from Bugzilla server (HTTP " + status +
+                          "). Check the connection's server_url and web_service_extension, "
+                          "and the web server's log.");
+}
+
+std::vector<Row> rest_rows() {
+  std::vector<Row> rows;
+  for (Export e : {Export::List, Export::Details, Export::Attach}) {
+    for (const std::string& method : methods_of(e)) {
+      auto add = [&](const std::string& label, const std::string& kind, XmlRpcValue args,
+                     Outcome expected) {
+        Row row;
+        row.name = test_name(std::string("Rest_") + export_name(e) + "_" + short_method(method) +
+                             "_" + label);
+        row.target = e;
+        row.method = method;
+        row.kind = kind;
+        row.args = std::move(args);
+        row.expected = std::move(expected);
+        row.connection = rest_connection(e);
+        rows.push_back(std::move(row));
+      };
+      add("close", "close", XmlRpcValue(), receive_failure(e, method));
+      XmlRpcValue huge;
+      huge["megabytes"] = kHugeMb;
+      add("huge_announced", "huge", huge, receive_failure(e, method));
+      add("http500", "http500", XmlRpcValue(), rest_refusal(e, method, "500: not a REST reply"));
+      add("not_json", "not_xml", XmlRpcValue(), rest_refusal(e, method, "200: not a REST reply"));
+      XmlRpcValue elsewhere;
+      elsewhere["location"] = "https://elsewhere.example/bugzilla/?token=1-secret";
+      add("redirect", "redirect", elsewhere,
+          rest_refusal(e, method,
+                       "302: a redirect to https://elsewhere.example/bugzilla/, which is not "
+                       "followed"));
+      XmlRpcValue fault;
+      fault["code"] = 410;
+      fault["string"] = "You must log in before using this part of Bugzilla.";
+      const bool reused = method != "User.login" && method != methods_of(e)[1];
+      add("fault_410", "fault", fault,
+          reused ? success() : call_failure(e, 410, fault["string"].toText()));
+    }
+  }
+  // JSON of the wrong kind where the plug-in reads: as unreadable as over XML-RPC.
+  for (const ReadMember& member : {ReadMember{Export::List, "Bug.search", "bugs.*.id", kText},
+                                   ReadMember{Export::Details, "Bug.get", "bugs.0.is_open",
+                                              kBoolean}}) {
+    Row row;
+    row.name = test_name(std::string("Rest_") + export_name(member.target) + "_" +
+                         short_method(member.method) + "_" + member.path + "_struct");
+    row.target = member.target;
+    row.method = member.method;
+    row.kind = "wrong_kind";
+    row.args = member_args(member.path, all_kinds().back().value);
+    row.expected = not_understood(member.target, member.method);
+    row.connection = rest_connection(member.target);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 // ---------------------------------------------------------------------------------------
 
 class FaultInjection : public ::testing::Test {
@@ -467,9 +534,17 @@ class FaultInjection : public ::testing::Test {
     unlimited.extra = limits;
     test_support::ConnectionSpec refused = usual("Refused", "Gadgets");
     refused.port = refused_port();
+    auto rest = [&](const char* name, const char* product) {
+      test_support::ConnectionSpec spec = usual(name, product);
+      spec.uri = server_->restUri();
+      spec.extra += "<web_service>rest</web_service>";
+      return spec;
+    };
     dir_->write("BugzillaConnections.txt",
                 test_support::connections_file({usual("Gadgets", "Gadgets"),
-                                                usual("Widgets", "Widgets"), unlimited, refused}));
+                                                usual("Widgets", "Widgets"), unlimited, refused,
+                                                rest("RestGadgets", "Gadgets"),
+                                                rest("RestWidgets", "Widgets")}));
   }
   static void TearDownTestSuite() {
     delete plugin_;
@@ -600,6 +675,7 @@ INSTANTIATE_TEST_SUITE_P(Wire, FaultRow, ::testing::ValuesIn(wire_fault_rows()),
 INSTANTIATE_TEST_SUITE_P(WrongKind, FaultRow, ::testing::ValuesIn(wrong_kind_rows()), row_name);
 INSTANTIATE_TEST_SUITE_P(UnreadReply, FaultRow, ::testing::ValuesIn(unread_reply_rows()), row_name);
 INSTANTIATE_TEST_SUITE_P(Connection, FaultRow, ::testing::ValuesIn(connection_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(Rest, FaultRow, ::testing::ValuesIn(rest_rows()), row_name);
 
 // ---------------------------------------------------------------------------------------
 // Bytes no XML may hold: the reply is still read, each unusable piece shown as U+FFFD.
