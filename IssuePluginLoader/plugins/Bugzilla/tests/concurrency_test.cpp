@@ -1,7 +1,7 @@
 // Eight host threads, each for its own user, calling every export of the plug-in at once,
 // loaded with dlopen as the host loads it, against three test servers: one with token logins
 // (5.x), one with cookie logins (4.2, whose sessions live in cookie files), one signed in to
-// with API keys. Each user has a session of their own, so a call that ran with another
+// with API keys, one over the REST API. Each user has a session of their own, so a call that ran with another
 // thread's credentials shows up here as another user's bug list, a restricted bug seen or
 // refused wrongly, a comment credited to the wrong author, or in the servers' records as a
 // request whose token, cookie or key is not its own user's. The ThreadSanitizer build runs
@@ -146,9 +146,9 @@ std::vector<std::string> expected_ids(int k, int filter) {
   return texts;
 }
 
-// Token server, cookie server, API-key server.
-const char* const kConnections[] = {"Current", "Legacy", "Keyed"};
-constexpr int kConnectionCount = 3;
+// Token server, cookie server, API-key server, REST server.
+const char* const kConnections[] = {"Current", "Legacy", "Keyed", "Rest"};
+constexpr int kConnectionCount = 4;
 constexpr int kKeyedConnection = 2;
 const char* const kFilters[] = {"Assigned To Me", "Created By Me", "Not Filtered"};
 constexpr int kFilterCount = 3;
@@ -564,15 +564,19 @@ protected:
   void SetUp() override {
     test_support::ConnectionSpec keyed = test_support::connection_for(keyed_, kConnections[2]);
     keyed.extra = "<authentication>api_key</authentication>";
+    test_support::ConnectionSpec rest = test_support::connection_for(rest_, kConnections[3]);
+    rest.uri = rest_.restUri();
+    rest.extra = "<web_service>rest</web_service>";
     data_.write("BugzillaConnections.txt",
                 test_support::connections_file(
                     {test_support::connection_for(current_, kConnections[0]),
-                     test_support::connection_for(legacy_, kConnections[1]), keyed}));
+                     test_support::connection_for(legacy_, kConnections[1]), keyed, rest}));
     ASSERT_EQ(host_.initialize(data_.path()), "code 0 error null");
   }
 
   TestServer& server_of(int connection) {
-    return connection == 0 ? current_ : connection == 1 ? legacy_ : keyed_;
+    TestServer* servers[] = {&current_, &legacy_, &keyed_, &rest_};
+    return *servers[connection];
   }
 
   // The answers single-threaded: each user's lists exactly the bugs the fixture gives that
@@ -583,7 +587,7 @@ protected:
     expected_.initialize = "code 0 error null";
     expected_.connections = host_.connections();
     EXPECT_EQ(expected_.connections,
-              "code 0 count 3 \"Current\"1 \"Legacy\"1 \"Keyed\"1 error null");
+              "code 0 count 4 \"Current\"1 \"Legacy\"1 \"Keyed\"1 \"Rest\"1 error null");
     expected_.filters = host_.filters();
     EXPECT_EQ(expected_.filters,
               "code 0 count 3 \"Assigned To Me\" \"Created By Me\" \"Not Filtered\" error null");
@@ -727,8 +731,11 @@ protected:
       for (int i = 0; i < requests.size(); ++i) {
         XmlRpcValue& request = requests[i];
         const std::string method = request["method"].toText();
+        // XML-RPC records the parameter array, REST the query and body as one struct.
         XmlRpcValue& all = request["params"];
-        XmlRpcValue params = all.size() > 0 ? all[0] : XmlRpcValue();
+        XmlRpcValue params = all.getType() == XmlRpcValue::TypeStruct ? all
+                             : all.size() > 0                        ? all[0]
+                                                                     : XmlRpcValue();
         if (params.getType() != XmlRpcValue::TypeStruct) params = XmlRpcValue();
         std::set<int> holders;
         credential_holders(request, params, holders);
@@ -749,6 +756,7 @@ protected:
   TestServer current_{TestServer::Options{fixture_, "token", "5.0.6", ""}};
   TestServer legacy_{TestServer::Options{fixture_, "cookie", "4.2.1", ""}};
   TestServer keyed_{TestServer::Options{fixture_, "token", "5.0.6", ""}};
+  TestServer rest_{TestServer::Options{fixture_, "token", "5.0.6", "upstream"}};
   TempDir data_;
   LoadedPlugin plugin_{BUGZILLA_PLUGIN_PATH};
   Host host_{plugin_};
