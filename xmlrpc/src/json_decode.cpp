@@ -176,8 +176,10 @@ private:
       if (special != kNotErrorMember) {
         XmlRpcValue& kept = error_members[special];
         kept.clear();  // a name given twice: the last value counts, as for lookups
+        // Named before the value is read: its own member names may reuse name_.
+        MemberName named = names_.get(name.data(), name.size());
         if (!read_value(value, type, kept, nullptr, depth + 1)) return false;
-        if (!filtered || node) members.emplace_back(names_.get(name.data(), name.size()), kept);
+        if (!filtered || node) members.emplace_back(std::move(named), kept);
         continue;
       }
       members.emplace_back(names_.get(name.data(), name.size()), XmlRpcValue());

@@ -198,6 +198,13 @@ TEST(JsonDecode, ErrorObjectsBecomeFaultsUnfiltered) {
   ASSERT_TRUE(decode_json(twice.data(), twice.size(), result, error, &fault)) << error;
   EXPECT_TRUE(fault);
   EXPECT_EQ(result["faultString"], XmlRpcValue("last"));
+  // Such a member holding members of its own keeps its name, escaped or not.
+  for (const char* text : {R"({"error":{"id":1}})", R"({"\u0065rror":{"\u0069d":1}})"}) {
+    const std::string nested = text;
+    ASSERT_TRUE(decode_json(nested.data(), nested.size(), result, error, &fault)) << error;
+    EXPECT_EQ(result["error"]["id"], XmlRpcValue(1)) << nested;
+    EXPECT_EQ(result.size(), 1) << nested;
+  }
   const std::string repeated = R"({"message":"first","message":"last"})";
   ASSERT_TRUE(decode_json(repeated.data(), repeated.size(), result, error, &fault)) << error;
   ASSERT_EQ(result.size(), 2);
