@@ -148,6 +148,12 @@ TEST_F(ApiKeyExports, KeyFailuresAreReportedWithoutTheKey) {
       {"check answer cut", kAliceKey, "Keyed", Details,
        [](TestServer& s) { s.inject("User.valid_login", "truncated", XmlRpcValue(), 1); }, 204,
        "Bugzilla Version failed to receive response from Bugzilla server", kCheckOnly},
+      {"the key check's fault quoting the key", kAliceKey, "Keyed", Details,
+       [](TestServer& s) {
+         s.inject("User.valid_login", "fault",
+                  test_support::fault_args(51, std::string("Bad ") + kAliceKey + "!"), 1);
+       },
+       51, "Bad [API key]!", kCheckOnly},
       {"no key", "", "Keyed", List, none, 1,
        "No API key was given for alice@example.com. Enter the API key that alice@example.com "
        "created in Bugzilla (Preferences, API Keys).",
