@@ -3,8 +3,14 @@
 for the listing benchmarks: one folder per bug count, each reply as the exact response body
 a Bugzilla 5.0 server sends (one line, UTF-8, typed strings, dateTime.iso8601). For the
 details benchmarks, folders details-<comments> hold the replies GetIssueDetails asks for
-(Bugzilla.version, Bug.get, Bug.comments, Bug.fields) about one bug with that many comments."""
+(Bugzilla.version, Bug.get, Bug.comments, Bug.fields) about one bug with that many comments.
+
+Folders rest-<bugs> hold the same bugs and comments as REST replies shaped like the recorded
+ones: compact JSON with raw UTF-8, for a listing in upstream Bugzilla's style (a search without
+descriptions, then comments asked for by ids) and in bugzilla.mozilla.org's (one search whose
+bugs carry their first comment as "description")."""
 import argparse
+import json
 import os
 import random
 import xmlrpc.client
@@ -100,12 +106,65 @@ def write_details(folder, comment_count):
             out.write(body)
 
 
+def compact(value):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+
+
+def person(login, user_id, real_name, nick=None):
+    detail = {"id": user_id, "email": login, "name": login, "real_name": real_name}
+    if nick is not None:
+        detail["nick"] = nick  # bugzilla.mozilla.org adds it
+    return detail
+
+
+def write_rest(folder, count):
+    """The REST replies of a listing of `count` bugs: the bugs and comments of the XML-RPC
+    folder of that size (same seed, same texts). comments.upstream.jsonl holds one
+    `"<id>":{"comments":[...]}` member per line, which the reply server joins into the
+    {"bugs":{...},"comments":{}} of each comments request however the client splits its ids."""
+    rng = random.Random(count)
+    os.makedirs(folder, exist_ok=True)
+    bugs = [bug(rng, 1000 + i) for i in range(count)]
+    texts = [[c["text"] for c in comments(rng, b["id"], 3 * i)] for i, b in enumerate(bugs)]
+    alice = person("alice@example.com", 2, "Alice Example", "alice")
+    bob = person("bob@example.com", 3, "Bob Müller", "bob")
+    # Members come in no fixed order from either server; one shuffled order per style.
+    upstream = {"bugs": [{"status": b["status"], "id": b["id"], "summary": b["summary"],
+                          "severity": b["severity"]} for b in bugs]}
+    bmo = {"bugs": [{"assigned_to_detail": alice, "summary": b["summary"],
+                     "description": t[0], "status": b["status"], "creator_detail": bob,
+                     "severity": b["severity"], "id": b["id"]} for b, t in zip(bugs, texts)]}
+    files = {
+        "login.json": compact({"id": 2, "token": "2-benchmarkT"}),
+        "whoami.upstream.json": compact({
+            "message": "A REST API resource was not found for 'GET /whoami'.", "error": True,
+            "code": 32614, "documentation": "https://bugzilla.readthedocs.org/en/5.0/api/"}),
+        "whoami.bmo.json": compact({
+            "real_name": "Alice Example", "name": "alice@example.com", "mfa_status": False,
+            "nick": "alice", "groups": ["editbugs"], "id": 2,
+            "uuid": "bmo-who:0000000000000000000000000000000000000002"}),
+        "search.upstream.json": compact(upstream),
+        "search.bmo.json": compact(bmo),
+        "comments.upstream.jsonl": b"".join(
+            compact({str(b["id"]): {"comments": [{"text": x} for x in t]}})[1:-1] + b"\n"
+            for b, t in zip(bugs, texts)),
+    }
+    for name, body in files.items():
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(body)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--out", required=True)
     parser.add_argument("--sizes", default="1000,10000,50000")
     parser.add_argument("--comments", default="", help="comment counts of details replies")
+    parser.add_argument("--rest-sizes", default="", help="bug counts of REST listings")
     args = parser.parse_args()
+    for count in (int(c) for c in args.rest_sizes.split(",") if c):
+        folder = os.path.join(args.out, "rest-%d" % count)
+        if not os.path.exists(os.path.join(folder, "comments.upstream.jsonl")):
+            write_rest(folder, count)
     for count in (int(c) for c in args.comments.split(",") if c):
         folder = os.path.join(args.out, "details-%d" % count)
         if not os.path.exists(os.path.join(folder, "Bug.fields.xml")):
