@@ -1,6 +1,8 @@
 // One GetIssueList (or, given "details ID", one GetIssueDetails) through the exported
 // function, in a process of its own so that its peak memory and CPU time are the call's.
-// Prints one JSON line.
+// Given "rest", the connection uses Bugzilla's REST API below /rest instead of XML-RPC.
+// Prints one JSON line; a listing's record_bytes (the bytes of every field handed out) lets
+// the caller check that another client read the same.
 #include "issue_plugin_exports.h"
 
 #include <dlfcn.h>
@@ -77,16 +79,19 @@ IssuePluginExports load_exports(void* handle) {
 
 int main(int argc, char** argv) {
   const bool details = argc == 6 && std::string(argv[4]) == "details";
-  if (argc != 4 && !details) {
-    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT [details ISSUE_ID]\n");
+  const bool rest = argc == 5 && std::string(argv[4]) == "rest";
+  if (argc != 4 && !details && !rest) {
+    std::fprintf(stderr, "usage: listing_bench PLUGIN DATA_DIR PORT [details ISSUE_ID | rest]\n");
     return 2;
   }
   const std::string data_dir = argv[2];
   std::ofstream(data_dir + "/BugzillaConnections.txt")
       << "<bugzilla_connections><connection><name>bench</name>"
       << "<server_url>http://127.0.0.1</server_url><port>" << argv[3] << "</port>"
-      << "<web_service_extension>/xmlrpc.cgi</web_service_extension>"
-      << "<product>Widgets</product></connection></bugzilla_connections>\n";
+      << (rest ? "<web_service>rest</web_service><web_service_extension>/rest"
+               : "<web_service_extension>/xmlrpc.cgi")
+      << "</web_service_extension><product>Widgets</product></connection>"
+      << "</bugzilla_connections>\n";
 
   void* plugin = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (plugin == nullptr) {
@@ -134,6 +139,13 @@ int main(int argc, char** argv) {
   // A details call reports its one record, with the length of its description.
   const int records = details ? 1 : count;
   const size_t description = details && issue->description ? std::strlen(issue->description) : 0;
+  size_t record_bytes = 0;
+  for (int32_t i = 0; !details && i < count; ++i) {
+    for (const char* field : {issues[i]->id, issues[i]->summary, issues[i]->severity,
+                              issues[i]->status, issues[i]->description}) {
+      record_bytes += field ? std::strlen(field) : 0;
+    }
+  }
   if (details) {
     free_issue(issue);
     free_fields(fields, static_cast<uint32_t>(count));
@@ -141,8 +153,9 @@ int main(int argc, char** argv) {
     free_issue_list(issues, static_cast<uint32_t>(count));
   }
   uninitialize();
-  std::printf("{\"records\": %d, \"description_bytes\": %zu, \"wall_seconds\": %.6f, "
-              "\"cpu_seconds\": %.6f, \"baseline_rss_kib\": %ld, \"peak_rss_kib\": %ld}\n",
-              records, description, wall, cpu, baseline_kib, peak_kib);
+  std::printf("{\"records\": %d, \"description_bytes\": %zu, \"record_bytes\": %zu, "
+              "\"wall_seconds\": %.6f, \"cpu_seconds\": %.6f, \"baseline_rss_kib\": %ld, "
+              "\"peak_rss_kib\": %ld}\n",
+              records, description, record_bytes, wall, cpu, baseline_kib, peak_kib);
   return 0;
 }
