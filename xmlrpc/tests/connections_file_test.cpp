@@ -117,6 +117,7 @@ TEST(ConnectionsFile, EachMemberReadsAsItsKind) {
       {"<verify_tls>True</verify_tls>", "verify_tls", XmlRpcValue(true)},
       {"<authentication>password</authentication>", "authentication", XmlRpcValue("password")},
       {"<authentication> API_Key </authentication>", "authentication", XmlRpcValue("api_key")},
+      {"<web_service> REST </web_service>", "web_service", XmlRpcValue("rest")},
       // Escapes and CDATA are ordinary XML.
       {"<name>R&amp;D &#x41;</name>", "name", XmlRpcValue("R&D A")},
       {"<product><![CDATA[<Widgets>]]></product>", "product", XmlRpcValue("<Widgets>")},
@@ -233,6 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "<name>QA</name><authentication>api_keys</authentication>",
                      "connection 2 (\"QA\"): authentication is neither password nor api_key: "
                      "\"api_keys\""},
+        BadEntryCase{"UnknownWebService", "<name>QA</name><web_service>soap</web_service>",
+                     "connection 2 (\"QA\"): web_service is neither xmlrpc nor rest: \"soap\""},
         BadEntryCase{"MemberGivenTwice", "<name>QA</name><port>1</port><port>2</port>",
                      "connection 2 (\"QA\"): port is given twice"},
         BadEntryCase{"NameGivenTwice", "<name>QA</name><name>Other</name>",
