@@ -1,10 +1,12 @@
 // doctor: checks one connection step by step, from the connections file to the product, and
-// says for each failed step what to do about it.
+// says for each failed step what to do about it. A connection may use Bugzilla's XML-RPC
+// service or its REST API; the steps are the same, the web service's own step named after it.
 #include "commands/commands.h"
 #include "credentials/password.h"
 #include "doctor/doctor_calls.h"
 #include "doctor/doctor_network.h"
 #include "doctor/doctor_report.h"
+#include "doctor/rest_probe.h"
 #include "output/output.h"
 #include "plugin/plugin_outputs.h"
 
@@ -14,7 +16,9 @@
 #include "connections.h"
 #include "plugin_state.h"
 #include "records.h"
+#include "rest_credentials.h"
 #include "server_calls.h"
+#include "web_service.h"
 
 #include <XmlRpc/AsciiCase.h>
 
@@ -28,8 +32,9 @@ namespace host {
 namespace {
 
 constexpr const char* kStepNames[] = {"connections file", "connection name", "host resolves",
-                                      "TCP port",         "TLS",             "XML-RPC service",
+                                      "TCP port",         "TLS",             "web service",
                                       "login",            "product"};
+constexpr size_t kServiceStep = 5;  // named after the connection's web service
 
 class Doctor {
 public:
@@ -43,18 +48,22 @@ public:
     // Each step runs only when the ones before it passed; the rest are listed as skipped.
     using Step = bool (Doctor::*)();
     for (Step step : {&Doctor::connections_file, &Doctor::connection_name, &Doctor::host_resolves,
-                      &Doctor::tcp_port, &Doctor::tls, &Doctor::xmlrpc_service, &Doctor::login,
+                      &Doctor::tcp_port, &Doctor::tls, &Doctor::web_service, &Doctor::login,
                       &Doctor::product}) {
       if (!(this->*step)()) break;
     }
     for (size_t i = report_.steps().size(); i < std::size(kStepNames); ++i) {
-      report_.add(kStepNames[i], StepStatus::Skipped, "not checked: an earlier step failed");
+      report_.add(i == kServiceStep ? service_step() : kStepNames[i], StepStatus::Skipped,
+                  "not checked: an earlier step failed");
     }
     print_out(arguments_.json ? report_.json(name_, file_) : report_.text(name_, file_));
     return report_.failed() ? kExitFailure : kExitOk;
   }
 
 private:
+  bool rest() const { return service_ == bugzilla::WebService::Rest; }
+  const char* service_step() const { return rest() ? "REST service" : "XML-RPC service"; }
+
   bool pass(const char* step, std::string detail, StepStatus status = StepStatus::Ok,
             std::string advice = "") {
     report_.add(step, status, std::move(detail), std::move(advice));
@@ -110,6 +119,13 @@ private:
     if (found != 0) {
       return fail("connection name", problem, "check that the file is readable by this user");
     }
+    try {
+      service_ = bugzilla::web_service_of(connection_);
+    } catch (const XmlRpc::XmlRpcException& error) {
+      return fail("connection name", error.what(),
+                  "write <web_service>xmlrpc</web_service> or <web_service>rest</web_service>, "
+                  "or leave it out for XML-RPC");
+    }
     client_ = bugzilla::prepare_client(connection_);
     client_->setCookieFilePath(cookies_.path());
     const XmlRpc::XmlRpcValue* product = connection_.find("product");
@@ -117,7 +133,8 @@ private:
     const XmlRpc::Endpoint& endpoint = client_->endpoint();
     return pass("connection name", "\"" + name_ + "\": " +
                                        (endpoint.valid ? endpoint.url : client_->host()) +
-                                       ", product \"" + product_ + "\"");
+                                       ", product \"" + product_ + "\"" +
+                                       (rest() ? ", REST API" : ""));
   }
 
   bool host_resolves() {
@@ -158,7 +175,7 @@ private:
     if (!endpoint().https) {
       return pass("TLS", "plain http: nothing to verify", StepStatus::Skipped);
     }
-    version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue());
+    version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue(), service_);
     // TCP is known to work, so a connect failure now is the TLS handshake or its verification.
     if (version_->code == XmlRpc::kConnectFailed) {
       return fail("TLS", "the TLS handshake failed: " + version_->failure.detail,
@@ -175,8 +192,14 @@ private:
     return pass("TLS", "the certificate of " + endpoint().host + " verifies");
   }
 
+  bool web_service() {
+    if (!version_) {
+      version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue(), service_);
+    }
+    return rest() ? rest_service() : xmlrpc_service();
+  }
+
   bool xmlrpc_service() {
-    if (!version_) version_ = call_method(*client_, "Bugzilla.version", XmlRpc::XmlRpcValue());
     const CallResult& call = *version_;
     const std::string& url = endpoint().url;
     if (call.succeeded()) {
@@ -194,6 +217,17 @@ private:
                   "xmlrpc.cgi");
     }
     const XmlRpc::TransportFailure& failure = call.failure;
+    if (failure.http_status == 404 && last_segment_of(client_->uri()) == "xmlrpc.cgi") {
+      // No xmlrpc.cgi where Bugzilla's directory is: servers that serve only the REST API
+      // (bugzilla.mozilla.org) answer so.
+      if (const auto found = find_rest_service(connection_, web_directory_of(client_->uri()))) {
+        return fail("XML-RPC service",
+                    url + " answers HTTP 404 (not found): this server offers only the REST API "
+                          "(Bugzilla " + found->version + " answers REST at " + found->url + ")",
+                    "set <web_service>rest</web_service> and <web_service_extension>" +
+                        found->base_path + "</web_service_extension> in the connection");
+      }
+    }
     if (failure.http_status == 404) {
       return fail("XML-RPC service", "wrong web service path: " + url + " answers HTTP 404 (not found)",
                   "set <web_service_extension> to the path of Bugzilla's XML-RPC service: "
@@ -215,6 +249,74 @@ private:
                 "check <server_url>, <port> and <web_service_extension>");
   }
 
+  // GET {base}/version, as the plug-in maps Bugzilla.version.
+  bool rest_service() {
+    const CallResult& call = *version_;
+    const std::string& url = endpoint().url;
+    const std::string resource = url + "/version";
+    if (call.succeeded()) {
+      const std::string version = call.member_text("version");
+      if (version.empty()) {
+        return pass("REST service", resource + " answers JSON but gives no Bugzilla version",
+                    StepStatus::Warning,
+                    "check that <web_service_extension> is Bugzilla's REST base path");
+      }
+      return pass("REST service", "Bugzilla " + version + " answers REST at " + url);
+    }
+    // 32614: a REST service, but no /version below this base (one level too deep).
+    if (call.fault() && call.fault_code() == "32614") {
+      return wrong_rest_base(resource + " answers REST error 32614 (no such resource)");
+    }
+    if (call.fault()) {
+      return fail("REST service",
+                  resource + " answers REST but not the version (" + fault_text(call) + ")",
+                  "check that <server_url> and <web_service_extension> lead to Bugzilla's "
+                  "REST API");
+    }
+    const XmlRpc::TransportFailure& failure = call.failure;
+    if (failure.http_status == 404) {
+      return wrong_rest_base(resource + " answers HTTP 404 (not found)");
+    }
+    if (!failure.location.empty()) {
+      // The query of a redirect's target may echo the request's.
+      const std::string target = failure.location.substr(0, failure.location.find('?'));
+      return fail("REST service",
+                  resource + " redirects to " + target + " (HTTP " +
+                      std::to_string(failure.http_status) + ")",
+                  "write in <server_url> the address the server calls itself (scheme, host "
+                  "name and port as in the redirect)");
+    }
+    if (failure.http_status >= 400) {
+      return fail("REST service", resource + " answers HTTP " + std::to_string(failure.http_status),
+                  "see the web server's error log");
+    }
+    if (failure.content_type.find("html") != std::string::npos) {
+      return fail("REST service",
+                  "not Bugzilla's REST API: " + resource + " answers an HTML page (HTTP " +
+                      std::to_string(failure.http_status) + ")",
+                  "point <server_url> and <web_service_extension> at Bugzilla's REST API "
+                  "(Bugzilla 5.0 or later: /rest.cgi in Bugzilla's directory, or /rest), or "
+                  "write <web_service>xmlrpc</web_service> for an older Bugzilla");
+    }
+    return fail("REST service", resource + ": " + transport_problem(call),
+                "check <server_url>, <port> and <web_service_extension>");
+  }
+
+  // Names the base path where the REST API does answer when one is found beside the given one.
+  bool wrong_rest_base(const std::string& finding) {
+    const std::string detail = "wrong REST base path: " + finding;
+    if (const auto found =
+            find_rest_service(connection_, web_directory_of(client_->uri()), client_->uri())) {
+      return fail("REST service", detail,
+                  "set <web_service_extension> to " + found->base_path + ": Bugzilla " +
+                      found->version + " answers REST at " + found->url);
+    }
+    return fail("REST service", detail,
+                "set <web_service_extension> to Bugzilla's REST base path: rest.cgi in "
+                "Bugzilla's directory, e.g. /rest.cgi or /bugzilla/rest.cgi, or /rest where the "
+                "server maps it so (bugzilla.mozilla.org)");
+  }
+
   bool login() {
     if (!arguments_.user) {
       return pass("login", "not checked: give --user LOGIN to check it", StepStatus::Skipped);
@@ -234,10 +336,19 @@ private:
                            const_cast<char*>(name_.c_str())};
     CallResult call;
     bugzilla::Session session(std::string{});  // doctor keeps its cookie file itself
-    call.code = bugzilla::login_user(session, *client_, context, call.reply);
+    call.code = bugzilla::login_user(session, *client_, context, call.reply, service_);
     if (call.succeeded()) {
       token_ = Secret(session.token);
       logged_in_ = true;
+      if (rest() && takes_credentials_only_in_urls()) {
+        return pass("login",
+                    "logged in as " + user + ", but this server (Bugzilla 5.0 to 5.2) takes the "
+                    "password only as a URL query parameter, so it lands in the web server's "
+                    "access log",
+                    StepStatus::Warning,
+                    "write <authentication>api_key</authentication> in the connection and give "
+                    "an API key (Bugzilla: Preferences, API Keys) in place of the password");
+      }
       return pass("login", "logged in as " + user);
     }
     if (call.fault() && call.fault_code() == "300") {
@@ -249,13 +360,26 @@ private:
       return fail("login", "Bugzilla refused the login of " + user + " (" + fault_text(call) + ")",
                   "the account may be disabled or locked; ask the Bugzilla administrator");
     }
-    return fail("login", "User.login: " + transport_problem(call),
+    return fail("login", std::string(rest() ? "GET /login: " : "User.login: ") +
+                             transport_problem(call),
                 "the server stopped answering; run doctor again and check the server's log");
+  }
+
+  // The plug-in's own question (GET /whoami with the token in its header): upstream servers
+  // do not read credentials from headers, so everything they take goes in the URL.
+  bool takes_credentials_only_in_urls() {
+    if (token_.text().empty()) return false;
+    bugzilla::Credentials credentials;
+    credentials.token = token_.text();
+    XmlRpc::XmlRpcValue reply;
+    bugzilla::ask_who_am_i(*client_, credentials, reply);
+    return bugzilla::credential_place(bugzilla::session_server_of(*client_)) ==
+           bugzilla::CredentialPlace::Parameters;
   }
 
   // The plug-in's own question for a key: whose is it? Each answer its own advice.
   bool api_key_login(const std::string& user, Secret key) {
-    const bugzilla::ApiKeyCheck check = bugzilla::check_api_key(*client_, user, key.text());
+    const bugzilla::ApiKeyCheck check = bugzilla::check_api_key(*client_, user, key.text(), service_);
     switch (check.owner) {
       case bugzilla::ApiKeyOwner::Login:
         token_ = std::move(key);
@@ -275,7 +399,9 @@ private:
                     "leave it out) and give the password, or upgrade Bugzilla to 5.0 or later");
       case bugzilla::ApiKeyOwner::Failed: break;
     }
-    return fail("login", "User.valid_login: " + check.message,
+    return fail("login",
+                std::string(rest() ? "GET /whoami or /valid_login: " : "User.valid_login: ") +
+                    check.message,
                 "the server stopped answering; run doctor again and check the server's log");
   }
 
@@ -285,6 +411,13 @@ private:
                                       : bugzilla::Authentication::Password,
                              token_.text());
     return params;
+  }
+
+  // A REST server may quote what the URL carried; the credential never reaches the report.
+  CallResult call_with_token(const char* method, const XmlRpc::XmlRpcValue& params) {
+    CallResult call = call_method(*client_, method, with_token(params), service_);
+    bugzilla::hide_secret_in_fault(call.reply, token_.text(), api_key_ ? "[API key]" : "[token]");
+    return call;
   }
 
   bool product() {
@@ -298,7 +431,7 @@ private:
         logged_in_ ? "" : "; products with restricted access are found only with --user";
     XmlRpc::XmlRpcValue params;
     params["names"][0] = product;
-    const CallResult call = call_method(*client_, "Product.get", with_token(params));
+    const CallResult call = call_with_token("Product.get", params);
     if (call.succeeded()) {
       const XmlRpc::XmlRpcValue* products = call.reply.find("products");
       for (int i = 0; products != nullptr && products->getType() == XmlRpc::XmlRpcValue::TypeArray &&
@@ -319,7 +452,10 @@ private:
                   "correct <product> in the connection: it must name a Bugzilla product the user "
                   "may see" + hidden);
     }
-    if (call.fault() && call.fault_code() == "-32601") return product_by_search(product, who, hidden);
+    // No Product.get: -32601 over XML-RPC, no such resource (32614) over REST.
+    if (call.fault() && (call.fault_code() == "-32601" || call.fault_code() == "32614")) {
+      return product_by_search(product, who, hidden);
+    }
     if (call.fault()) {
       return fail("product", "Product.get refused: " + fault_text(call),
                   "correct <product> in the connection" + hidden);
@@ -335,7 +471,7 @@ private:
     XmlRpc::XmlRpcValue params;
     params["product"] = product;
     params["limit"] = 1;
-    const CallResult call = call_method(*client_, "Bug.search", with_token(params));
+    const CallResult call = call_with_token("Bug.search", params);
     if (call.succeeded()) {
       const XmlRpc::XmlRpcValue* bugs = call.reply.find("bugs");
       if (bugs != nullptr && bugs->getType() == XmlRpc::XmlRpcValue::TypeArray && bugs->size() > 0) {
@@ -366,6 +502,7 @@ private:
   ScratchCookieFile cookies_;
   std::unique_ptr<XmlRpc::XmlRpcClient> client_;
   std::optional<CallResult> version_;
+  bugzilla::WebService service_ = bugzilla::WebService::XmlRpc;
   Secret token_;  // the login token, or the API key of a key connection
   bool api_key_ = false;
   bool logged_in_ = false;

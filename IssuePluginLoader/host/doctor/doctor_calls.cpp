@@ -1,5 +1,7 @@
 #include "doctor/doctor_calls.h"
 
+#include "bugzilla_call.h"
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -30,10 +32,10 @@ std::string CallResult::fault_string() const { return text_of(reply.find("faultS
 std::string CallResult::member_text(const char* name) const { return text_of(reply.find(name)); }
 
 CallResult call_method(XmlRpc::XmlRpcClient& client, const char* method,
-                       const XmlRpc::XmlRpcValue& params) {
+                       const XmlRpc::XmlRpcValue& params, bugzilla::WebService service) {
   CallResult call;
   try {
-    call.code = client.execute(method, params, call.reply);
+    call.code = bugzilla::call_bugzilla(client, service, method, params, call.reply);
   } catch (const std::exception& error) {
     call.code = XmlRpc::kReceiveFailed;
     call.failure.detail = error.what();

@@ -1,6 +1,8 @@
-// Doctor's XML-RPC calls, made with the library directly so that the transport's detailed
-// failure cause (HTTP status, content type, libcurl's reason) can be read and explained.
+// Doctor's Bugzilla calls, made on the library's client directly so that the transport's
+// detailed failure cause (HTTP status, content type, libcurl's reason) can be read and explained.
 #pragma once
+
+#include "web_service.h"
 
 #include <XmlRpc/XmlRpcClient.h>
 #include <XmlRpc/XmlRpcValue.h>
@@ -23,8 +25,10 @@ struct CallResult {
   std::string member_text(const char* name) const;
 };
 
+// One Bugzilla method over the connection's web service, as the plug-in maps it.
 CallResult call_method(XmlRpc::XmlRpcClient& client, const char* method,
-                       const XmlRpc::XmlRpcValue& params);
+                       const XmlRpc::XmlRpcValue& params,
+                       bugzilla::WebService service = bugzilla::WebService::XmlRpc);
 
 // "could not connect (HTTP 500, text/html): <libcurl's reason>" and the like.
 std::string transport_problem(const CallResult& call);
