@@ -89,7 +89,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         match = METHOD.search(body)
-        reply = self.replies.get(match.group(1).decode() if match else "")
+        method = match.group(1).decode() if match else ""
+        reply = self.replies.get(method)
+        self.record(urllib.parse.urlsplit(self.path), 200 if reply else 404,
+                    len(reply) if reply else 0, method)
         if reply is None:
             self.send_error(404)
             return
@@ -120,7 +123,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(chunked(body))
 
-    def record(self, url, status, size):
+    def record(self, url, status, size, method=None):
         if self.log_path is None:
             return
         query = urllib.parse.parse_qs(url.query)
@@ -128,6 +131,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                       "header" if "X-BUGZILLA-TOKEN" in self.headers or
                       "X-BUGZILLA-API-KEY" in self.headers else "")
         entry = {"target": SECRET.sub(r"\1***", self.path),
+                 "method": method,
                  "line_bytes": len(self.requestline), "credential": credential,
                  "status": status, "body_bytes": size}
         with self.log_lock, open(self.log_path, "a") as log:

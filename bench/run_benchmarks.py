@@ -10,6 +10,7 @@ import math
 import os
 import platform
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -21,6 +22,8 @@ COMMENTS = [200, 2000, 20000]         # comments of the one bug whose details ar
 LISTING_REPLIES = ("Bug.search.xml", "Bug.comments.xml")
 DETAILS_REPLIES = ("Bugzilla.version.xml", "Bug.get.xml", "Bug.comments.xml", "Bug.fields.xml")
 DETAILS_ID = "4242"
+REST_SIZE = 10000                     # bugs of the REST listings, beside the XML-RPC one
+REST_STYLES = ("upstream", "bmo")
 
 
 def machine():
@@ -40,12 +43,45 @@ def machine():
 
 
 class ReplyServer:
-    def __init__(self, folder):
-        self.process = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "reply_server.py"), "--dir", folder],
-            stdout=subprocess.PIPE, text=True)
+    def __init__(self, folder, rest_style=None, log=None):
+        command = [sys.executable, os.path.join(HERE, "reply_server.py"), "--dir", folder]
+        if rest_style:
+            command += ["--rest", rest_style]
+        if log:
+            command += ["--log", log]
+        self.log = log
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
         self.port = int(self.process.stdout.readline().split()[1])
         self.url = "http://127.0.0.1:%d/xmlrpc.cgi" % self.port
+        self.rest_base = "http://127.0.0.1:%d/rest" % self.port
+
+    def logged(self, command):
+        """The JSON line `command` prints, and the requests the server logged meanwhile."""
+        open(self.log, "w").close()
+        result = run_json(command)
+        return result, [json.loads(line) for line in open(self.log)]
+
+    def replay_rate(self, requests):
+        """MB/s at which the server answers a listing's logged requests again (its own cost):
+        each asked on a connection of its own and read raw to its end, framing and all. The
+        masked credentials do not matter to it."""
+        best = None
+        size = 0
+        for _ in range(3):
+            started = time.perf_counter()
+            size = 0
+            for entry in requests:
+                with socket.create_connection(("127.0.0.1", self.port)) as conn:
+                    conn.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close"
+                                 b"\r\n\r\n" % entry["target"].encode())
+                    while True:
+                        piece = conn.recv(1 << 20)
+                        if not piece:
+                            break
+                        size += len(piece)
+            elapsed = time.perf_counter() - started
+            best = elapsed if best is None else min(best, elapsed)
+        return size / best / 1e6
 
     def close(self):
         self.process.terminate()
@@ -140,18 +176,27 @@ def measure_listing(runner, data):
     for size in SIZES:
         folder = os.path.join(data, str(size))
         files = [os.path.join(folder, f) for f in LISTING_REPLIES]
-        server = ReplyServer(folder)
+        log = tempfile.NamedTemporaryFile(suffix=".log", delete=False)
+        log.close()
+        server = ReplyServer(folder, log=log.name)
         try:
             rate = server.serve_rate("Bug.comments")
             runs = 3 if size <= 10000 else 1
             ours = runner.ours(server, runs)
+            requests = []
+            if size == REST_SIZE:  # the requests of one listing, shown beside the REST ones
+                with tempfile.TemporaryDirectory() as tmp:
+                    requests = server.logged(
+                        [runner.bench, runner.plugin, tmp, str(server.port)])[1]
             py = best_of(runs, [sys.executable, os.path.join(HERE, "python_listing.py"),
                                 "--url", server.url])
             instructions = runner.ours_instructions(server, "GetIssueList") if size == 1000 else None
         finally:
             server.close()
+            os.unlink(log.name)
         assert ours["records"] == size and py["records"] == size, (ours, py)
         listing[size] = {"ours": ours, "python": py, "serve_mb_s": rate,
+                         "requests": [r["method"] for r in requests],
                          "reply_bytes": sum(os.path.getsize(f) for f in files),
                          "expat_seconds": runner.expat_seconds(files),
                          "instructions": instructions,
@@ -183,6 +228,52 @@ def measure_details(runner, data):
     return details
 
 
+def measure_rest(runner, data):
+    """The REST listing in each server style: the plug-in and python (urllib + json) against
+    the same stored replies, each run's requests logged by the server. Both clients must make
+    the same requests (credentials masked) and hand out the same bytes of fields."""
+    folder = os.path.join(data, "rest-%d" % REST_SIZE)
+    rest = {}
+    for style in REST_STYLES:
+        with tempfile.TemporaryDirectory() as tmp:
+            server = ReplyServer(folder, style, os.path.join(tmp, "requests.log"))
+            try:
+                runs = {"ours": [], "python": []}
+                for _ in range(3):
+                    with tempfile.TemporaryDirectory() as plugin_dir:
+                        runs["ours"].append(server.logged(
+                            [runner.bench, runner.plugin, plugin_dir, str(server.port), "rest"]))
+                    runs["python"].append(server.logged(
+                        [sys.executable, os.path.join(HERE, "python_listing.py"),
+                         "--rest", server.rest_base]))
+                requests = runs["ours"][0][1]
+                rate = server.replay_rate(requests)
+            finally:
+                server.close()
+        for client, results in runs.items():
+            for result, logged in results:
+                assert logged == requests, (style, client, logged[:3], requests[:3])
+                assert result["records"] == REST_SIZE, (style, client, result)
+                assert result["record_bytes"] == runs["ours"][0][0]["record_bytes"], (style, result)
+        best = {client: min((r for r, _ in results), key=lambda r: r["cpu_seconds"])
+                for client, results in runs.items()}
+        rest[style] = {"ours": best["ours"], "python": best["python"], "serve_mb_s": rate,
+                       "requests": len(requests),
+                       "reply_bytes": sum(r["body_bytes"] for r in requests),
+                       "largest_reply": max(r["body_bytes"] for r in requests),
+                       "longest_line": max(r["line_bytes"] for r in requests)}
+    # python's own JSON decoding, on the largest stored reply (the bugzilla.mozilla.org search).
+    body = open(os.path.join(folder, "search.bmo.json"), "rb").read()
+    best = None
+    for _ in range(3):
+        started = time.process_time()
+        json.loads(body)
+        spent = time.process_time() - started
+        best = spent if best is None else min(best, spent)
+    rest["python_json_mb_s"] = len(body) / best / 1e6
+    return rest
+
+
 def measure_decoding(runner, data):
     comments = os.path.join(data, "10000", "Bug.comments.xml")
     env = dict(os.environ, BENCH_REPLY=comments)
@@ -192,7 +283,8 @@ def measure_decoding(runner, data):
     rates = {}
     for b in bench["benchmarks"]:
         rates[b["name"].split("/")[0]] = {"mb_s": b["bytes_per_second"] / 1e6,
-                                          "value_bytes": b.get("value_bytes")}
+                                          "value_bytes": b.get("value_bytes"),
+                                          "reply_bytes": b.get("reply_bytes")}
     py = run_json([sys.executable, os.path.join(HERE, "python_decode.py"), comments, "3"])
     # Counted on the 1,000-bug reply: a tenth of the bytes, the same mix, a tenth of the wait.
     small = os.path.join(data, "1000", "Bug.comments.xml")
@@ -215,15 +307,17 @@ def main():
     data = os.path.join(HERE, "data")
     subprocess.run([sys.executable, os.path.join(HERE, "generate_replies.py"), "--out", data,
                     "--sizes", ",".join(map(str, SIZES)),
-                    "--comments", ",".join(map(str, COMMENTS))], check=True)
+                    "--comments", ",".join(map(str, COMMENTS)),
+                    "--rest-sizes", str(REST_SIZE)], check=True)
     runner = Runner(build)
     header = machine()
     listing = measure_listing(runner, data)
     details = measure_details(runner, data)
     decoding = measure_decoding(runner, data)
     users = measure_users(runner)
+    rest = measure_rest(runner, data)
     baseline = json.load(open(os.path.join(HERE, "baseline.json")))
-    write_results(header, listing, details, decoding, users, baseline)
+    write_results(header, listing, details, decoding, users, rest, baseline)
 
 
 def verdict(ok):
@@ -277,7 +371,101 @@ def users_section(users, baseline):
     return lines
 
 
-def write_results(header, listing, details, decoding, users, baseline):
+def rest_section(rest, listing, decoding, baseline):
+    """Section 6: the listing over REST in both server styles, beside the XML-RPC listing."""
+    xmlrpc = listing[REST_SIZE]
+    before = baseline.get("rest_listing", {})
+    lines = [
+        "## 6. GetIssueList over REST (%s bugs)" % format(REST_SIZE, ","),
+        "",
+        "The same bugs and texts as the XML-RPC listing (`generate_replies.py`, folder "
+        "`rest-%d`), as JSON replies shaped like the recorded ones, served by `reply_server.py "
+        "--rest`. **upstream** (Bugzilla 5.0/5.2 behind Apache): `GET /rest/login`, `GET "
+        "/rest/whoami` (404, code 32614: credentials go as query parameters), `GET /rest/bug?"
+        "...&include_fields=id,summary,severity,status,description` (the bugs come without "
+        "description), then `GET /rest/bug/{first id}/comment?include_fields=text&ids=...` with "
+        "the ids split so that no request line passes 8,000 bytes before the token is added; "
+        "replies chunked (16 KiB chunks) on a connection that may stay open. **bmo** "
+        "(bugzilla.mozilla.org): login, whoami (the user: the token goes in a header), one "
+        "search whose bugs carry their first comment as `description` and the "
+        "`assigned_to_detail` / `creator_detail` objects; replies with `Connection: close`, "
+        "neither length nor chunks. python (`python_listing.py --rest`) uses urllib and json, "
+        "makes the same requests and reads the same fields; the server logs every request "
+        "(credentials masked) and the run stops unless both clients' logs are identical and "
+        "both hand out the same bytes of fields. CPU, wall time and peak memory are taken as "
+        "in section 2 (best of three by CPU); **replies** is the sum of the bodies of every "
+        "request of the listing, as the server logged them." % REST_SIZE,
+        "",
+        "| listing | requests | replies | largest reply | ours CPU s | python CPU s | python/ours CPU | ours peak MB | ours peak / replies | python peak MB | ours wall s | python wall s | server MB/s | first measured: ours CPU s | first measured: ours peak MB |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|",
+        "| XML-RPC (section 2) | %d | %.1f MB | %.1f MB | %.3f | %.3f | %.1f× | %.1f | %.2f | %.1f | %.3f | %.3f | %.0f | — | — |" % (
+            len(xmlrpc["requests"]), xmlrpc["reply_bytes"] / 1e6,
+            os.path.getsize(os.path.join(HERE, "data", str(REST_SIZE), "Bug.comments.xml")) / 1e6,
+            xmlrpc["ours"]["cpu_seconds"], xmlrpc["python"]["cpu_seconds"],
+            xmlrpc["python"]["cpu_seconds"] / xmlrpc["ours"]["cpu_seconds"],
+            peak_mib(xmlrpc["ours"]), peak_mib(xmlrpc["ours"]) * 2**20 / xmlrpc["reply_bytes"],
+            peak_mib(xmlrpc["python"]), xmlrpc["ours"]["wall_seconds"],
+            xmlrpc["python"]["wall_seconds"], xmlrpc["serve_mb_s"]),
+    ]
+    for style in REST_STYLES:
+        r = rest[style]
+        first = before.get(style)
+        lines.append("| REST %s | %d | %.1f MB | %.1f MB | %.3f | %.3f | %.1f× | %.1f | %.2f | %.1f | %.3f | %.3f | %.0f | %s | %s |" % (
+            style, r["requests"], r["reply_bytes"] / 1e6, r["largest_reply"] / 1e6,
+            r["ours"]["cpu_seconds"], r["python"]["cpu_seconds"],
+            r["python"]["cpu_seconds"] / r["ours"]["cpu_seconds"],
+            peak_mib(r["ours"]), peak_mib(r["ours"]) * 2**20 / r["reply_bytes"],
+            peak_mib(r["python"]), r["ours"]["wall_seconds"], r["python"]["wall_seconds"],
+            r["serve_mb_s"], "%.3f" % first["cpu_seconds"] if first else "—",
+            "%.1f" % first["peak_mb"] if first else "—"))
+    lines += [
+        "",
+        "The XML-RPC listing's requests: %s (its replies column counts each of the two large "
+        "replies once, as section 2 does)." % ", ".join(xmlrpc["requests"]),
+        "",
+        "The server column is the rate at which `reply_server.py` answers the listing's logged "
+        "requests again, each read raw to the end of its connection (XML-RPC: the rate of the "
+        "Bug.comments reply, as in section 2).",
+        "",
+    ]
+    for style in REST_STYLES:
+        r = rest[style]
+        ratio = r["python"]["cpu_seconds"] / r["ours"]["cpu_seconds"]
+        memory = peak_mib(r["ours"]) * 2**20 / r["reply_bytes"]
+        lines.append(
+            "- REST %s: CPU python / ours **%.1f×** (target at least 10×: %s); ours peak / "
+            "replies **%.2f** (target at most 1.0: %s), of which the records handed out hold "
+            "%.1f MB of field bytes; longest request line %d bytes" % (
+                style, ratio, verdict(ratio >= 10), memory, verdict(memory <= 1.0),
+                r["ours"]["record_bytes"] / 2**20, r["longest_line"]))
+    rates = decoding["rates"]
+    whole, filtered = rates.get("DecodeJsonListing"), rates.get("DecodeJsonListingFilter")
+    if whole and filtered:
+        reply_bytes = whole["reply_bytes"] or 0
+        lines += [
+            "",
+            "Decoding alone (`decode_bench`, a bugzilla.mozilla.org-shaped search of 10,000 bugs "
+            "made by the benchmark itself, %.1f MB, fed in 16 KiB pieces and decoded at the end):" % (
+                reply_bytes / 1e6),
+            "",
+            "| decoder | MB/s (CPU time) | value held after decoding |",
+            "|---|---|---|",
+            "| ours, keeping everything | %.0f | %.1f MB (%.2f× the reply) |" % (
+                whole["mb_s"], whole["value_bytes"] / 1e6,
+                whole["value_bytes"] / reply_bytes if reply_bytes else float("nan")),
+            "| ours, with the listing's filter (five members of each bug) | %.0f | %.1f MB (%.2f×) |" % (
+                filtered["mb_s"], filtered["value_bytes"] / 1e6,
+                filtered["value_bytes"] / reply_bytes if reply_bytes else float("nan")),
+            "| python `json.loads` (the bmo search reply above, %.1f MB, same shape) | %.0f | — |" % (
+                os.path.getsize(os.path.join(HERE, "data", "rest-%d" % REST_SIZE,
+                                             "search.bmo.json")) / 1e6,
+                rest["python_json_mb_s"]),
+        ]
+    lines.append("")
+    return lines
+
+
+def write_results(header, listing, details, decoding, users, rest, baseline):
     sizes = sorted(listing)
     ten = listing[10000]
     ten_mem = peak_mib(ten["ours"]) * 2**20 / ten["reply_bytes"]
@@ -424,6 +612,7 @@ def write_results(header, listing, details, decoding, users, baseline):
         "",
     ]
     lines += users_section(users, baseline)
+    lines += rest_section(rest, listing, decoding, baseline)
     with open(os.path.join(HERE, "results.md"), "w") as out:
         out.write("\n".join(lines))
     print("\n".join(lines))
