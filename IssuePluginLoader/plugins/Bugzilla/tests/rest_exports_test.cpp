@@ -215,4 +215,62 @@ TEST_P(RestExports, AnEndedSessionIsRenewedOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Styles, RestExports, ::testing::Values("upstream", "bmo"));
 
+// A product of 3,000 bugs over upstream REST: the first comments come in several requests,
+// none with a request line the server would refuse, and every bug gets its own.
+TEST(RestListing, ManyBugsAreSplitIntoShortRequestLines) {
+  constexpr int kBugs = 3000;
+  std::string fixture =
+      "{\"users\": [{\"id\": 2, \"login\": \"alice@example.com\", \"password\": "
+      "\"alice-pass-1\", \"groups\": []}], \"products\": [{\"id\": 1, \"name\": \"Big\", "
+      "\"components\": [{\"id\": 1, \"name\": \"Main\", \"default_assigned_to\": "
+      "\"alice@example.com\"}], \"versions\": [\"unspecified\"], \"milestones\": [\"---\"]}], "
+      "\"bugs\": [";
+  for (int id = 1; id <= kBugs; ++id) {
+    const std::string n = std::to_string(id);
+    fixture += std::string(id > 1 ? ", " : "") + "{\"id\": " + n +
+               ", \"product\": \"Big\", \"component\": \"Main\", \"summary\": \"Bug " + n +
+               "\", \"status\": \"CONFIRMED\", \"assigned_to\": \"alice@example.com\", "
+               "\"creator\": \"alice@example.com\", \"creation_time\": \"2026-09-04T09:00:00Z\", "
+               "\"last_change_time\": \"2026-09-04T09:00:00Z\", \"comments\": [{\"creator\": "
+               "\"alice@example.com\", \"time\": \"2026-09-04T09:00:00Z\", \"text\": \"First of " +
+               n + "\"}]}";
+  }
+  test_support::TempDir dir;
+  dir.write("big.json", fixture + "]}");
+  TestServer::Options options;
+  options.fixture = dir.file("big.json");
+  TestServer server(options);
+  test_support::ConnectionSpec rest = test_support::connection_for(server, "Big", "Big");
+  rest.uri = server.restUri();
+  rest.extra = "<web_service>rest</web_service>";
+  dir.write("BugzillaConnections.txt", test_support::connections_file({rest}));
+  LoadedPlugin plugin(BUGZILLA_PLUGIN_PATH);
+  char* error = nullptr;
+  ASSERT_EQ(plugin.Initialize(dir.path().c_str(), &error), 0);
+
+  Context alice(kAlice, kAlicePassword, "Big");
+  RequestContext context = alice.context;
+  IssueRecord** issues = nullptr;
+  int32_t count = 0, flag = 0;
+  ASSERT_EQ(plugin.GetIssueList(&context, "Not Filtered", &issues, &count, &flag, &error), 0)
+      << (error ? error : "");
+  ASSERT_EQ(count, kBugs);
+  for (int32_t i = 0; i < count; ++i) {
+    ASSERT_EQ(std::string(issues[i]->description), "First of " + std::string(issues[i]->id));
+  }
+  plugin.FreeIssueList(issues, static_cast<uint32_t>(count));
+
+  int comment_requests = 0;
+  XmlRpcValue requests = server.requests();
+  for (int i = 0; i < requests.size(); ++i) {
+    if (requests[i]["method"].toText() != "Bug.comments") continue;
+    ++comment_requests;
+    // "GET <path> HTTP/1.1" as it went out: the record hides the token, which is no longer.
+    const size_t line = 4 + requests[i]["path"].toText().size() + 9;
+    EXPECT_LE(line, 8000u + 64u);
+  }
+  EXPECT_GE(comment_requests, 3);
+  plugin.Uninitialize();
+}
+
 }  // namespace
