@@ -104,6 +104,7 @@ step attach --user "$DEMO_USER" "${PASSWORD[@]}" \
 # or one whose administrator turned XML-RPC off) is reached.
 echo
 echo "== The same over the REST API: connection \"Demo REST\" (web_service rest, /rest.cgi)"
+step doctor --connection "Demo REST" --user "$DEMO_USER" "${PASSWORD[@]}"
 step list --connection "Demo REST" --user "$DEMO_USER" "${PASSWORD[@]}"
 step show --connection "Demo REST" --user "$DEMO_USER" "${PASSWORD[@]}" 4
 step attach --user "$DEMO_USER" "${PASSWORD[@]}" \
