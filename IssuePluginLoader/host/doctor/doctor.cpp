@@ -379,7 +379,8 @@ private:
 
   // The plug-in's own question for a key: whose is it? Each answer its own advice.
   bool api_key_login(const std::string& user, Secret key) {
-    const bugzilla::ApiKeyCheck check = bugzilla::check_api_key(*client_, user, key.text(), service_);
+    const bugzilla::ApiKeyCheck check =
+        bugzilla::check_api_key(*client_, user, key.text(), service_);
     switch (check.owner) {
       case bugzilla::ApiKeyOwner::Login:
         token_ = std::move(key);
