@@ -459,7 +459,8 @@ def rest_section(rest, listing, decoding, baseline):
             "|---|---|---|",
         ]
         order = list(JSON_DECODERS)
-        for name in sorted(json_names, key=lambda n: (order.index(n) if n in order else len(order), n)):
+        json_names.sort(key=lambda n: (order.index(n) if n in order else len(order), n))
+        for name in json_names:
             r = rates[name]
             held = r["value_bytes"] or 0
             lines.append("| %s | %.0f | %.1f MB (%.2f× the reply) |" % (
