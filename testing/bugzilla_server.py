@@ -1268,6 +1268,7 @@ REST_ROUTES = [
     ("GET", r"/bug/([^/]+)", "Bug.get"),
     ("GET", r"/bug/([^/]+)/comment", "Bug.comments"),
     ("GET", r"/field/bug", "Bug.fields"),
+    ("GET", r"/product", "Product.get"),
     ("POST", r"/bug/([^/]+)/comment", "Bug.add_comment"),
 ]
 LIST_PARAMS = ("include_fields", "exclude_fields")  # comma-separated lists in a query
