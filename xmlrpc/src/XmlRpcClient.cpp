@@ -10,6 +10,8 @@
 #include "wire_decode.h"
 #include "wire_encode.h"
 
+#include <new>
+
 namespace XmlRpc {
 
 namespace {
@@ -221,6 +223,8 @@ size_t XmlRpcClient::restRequestLineLength(const RestRequest& request) const {
   std::string error;
   try {
     if (!detail::make_rest_url(impl_->endpoint, request, url, error)) return 0;
+  } catch (const std::bad_alloc&) {
+    throw;  // the caller's to report: a 0 would read as a request that cannot be made
   } catch (...) {
     return 0;
   }

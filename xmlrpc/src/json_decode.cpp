@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
+#include <new>
 #include <climits>
 #include <cstdint>
 #include <string_view>
@@ -82,6 +84,29 @@ bool plain_key(const ondemand::field& field, std::string_view& key) {
   }
 }
 
+// simdjson 3.0.1's on-demand parser takes its string buffer with new(std::nothrow) and never
+// checks it: out of memory there would later write through a null pointer. The buffer is
+// looked at here through an explicit instantiation, the one standard way to name a private
+// member, so that a failed allocation becomes std::bad_alloc instead.
+struct ParserStringBuffer {
+  using type = std::unique_ptr<uint8_t[]> ondemand::parser::*;
+  friend type string_buffer_member(ParserStringBuffer);
+};
+template <typename Tag, typename Tag::type Member>
+struct ExposeMember {
+  friend typename Tag::type string_buffer_member(Tag) { return Member; }
+};
+template struct ExposeMember<ParserStringBuffer, &ondemand::parser::string_buf>;
+
+// Room for a body of `size` bytes, or std::bad_alloc.
+void allocate_or_throw(ondemand::parser& parser, size_t size) {
+  const simdjson::error_code code = parser.allocate(size);
+  if (code == simdjson::MEMALLOC ||
+      (code == simdjson::SUCCESS && !(parser.*string_buffer_member(ParserStringBuffer{})))) {
+    throw std::bad_alloc();
+  }
+}
+
 // On-demand: values the filter drops are skipped over, never built. Every simdjson call that
 // fails sets the reason and unwinds through the `false` returns.
 class Decoder {
@@ -91,6 +116,7 @@ public:
   bool decode(const char* data, size_t size, size_t allocated, XmlRpcValue& result,
               bool& is_fault) {
     ondemand::parser parser;
+    allocate_or_throw(parser, size);
     ondemand::document document;
     if (!ok(parser.iterate(data, size, allocated).get(document))) return false;
     ondemand::json_type type;

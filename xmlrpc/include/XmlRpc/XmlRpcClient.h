@@ -79,7 +79,8 @@ public:
   int executeRest(const RestRequest& request, XmlRpcValue& result);
   // The bytes of the request line the call would send ("GET <target> HTTP/1.1"; "POST ..."
   // for a POST), without its line end: servers refuse lines beyond about 8,190 bytes, so
-  // callers split long requests. 0 when the request cannot be made.
+  // callers split long requests. 0 when the request cannot be made; out of memory raises
+  // std::bad_alloc.
   size_t restRequestLineLength(const RestRequest& request) const;
 
   const TransportFailure& lastFailure() const noexcept;

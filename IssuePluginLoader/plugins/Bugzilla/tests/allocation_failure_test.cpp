@@ -176,10 +176,17 @@ using Runner = std::function<Attempt(Environment&, long fail_at)>;
 class Environment {
  public:
   Environment() : plugin(BUGZILLA_PLUGIN_PATH) {
+    test_support::ConnectionSpec rest_widgets = test_support::connection_for(server, "RestWidgets");
+    rest_widgets.uri = server.restUri();
+    rest_widgets.extra = "<web_service>rest</web_service>";
+    test_support::ConnectionSpec rest_gadgets = rest_widgets;
+    rest_gadgets.name = "RestGadgets";
+    rest_gadgets.product = "Gadgets";
     dir.write("BugzillaConnections.txt",
               test_support::connections_file(
                   {test_support::connection_for(server, "Widgets"),
-                   test_support::connection_for(server, "Gadgets", "Gadgets")}));
+                   test_support::connection_for(server, "Gadgets", "Gadgets"), rest_widgets,
+                   rest_gadgets}));
   }
 
   // Every run starts alike: no session, so the server-talking exports log in each time.
@@ -201,6 +208,7 @@ class Environment {
   test_support::TempDir dir;
   LoadedPlugin plugin;
   std::string login = kLogin, password = kPassword, widgets = "Widgets", gadgets = "Gadgets";
+  std::string rest_widgets = "RestWidgets", rest_gadgets = "RestGadgets";
   RequestContext context(std::string& connection) {
     return RequestContext{&login[0], &password[0], &connection[0]};
   }
@@ -370,7 +378,7 @@ std::vector<ExportRow> export_rows() {
                       attempt.code = env.plugin.GetConnectionList(nullptr, &list, &count, &error);
                     }
                     if (attempt.code == 0) {
-                      EXPECT_EQ(count, 2);
+                      EXPECT_EQ(count, 4);
                     }
                     if (list) env.plugin.FreeConnectionList(list, static_cast<uint32_t>(count));
                     attempt.message = env.take_message(error);
@@ -389,45 +397,6 @@ std::vector<ExportRow> export_rows() {
                       EXPECT_EQ(count, 3);
                     }
                     if (list) env.plugin.FreeStringList(list, static_cast<uint32_t>(count));
-                    attempt.message = env.take_message(error);
-                    return attempt;
-                  }});
-  rows.push_back({"GetIssueList", [](Environment& env, long fail_at) {
-                    RequestContext context = env.context(env.gadgets);
-                    IssueRecord** issues = nullptr;
-                    int32_t count = 0, flag = 0;
-                    char* error = nullptr;
-                    Attempt attempt;
-                    {
-                      Armed armed(fail_at);
-                      attempt.code = env.plugin.GetIssueList(&context, "Not Filtered", &issues,
-                                                             &count, &flag, &error);
-                    }
-                    if (attempt.code == 0) {
-                      EXPECT_GT(count, 0);
-                    }
-                    if (issues) env.plugin.FreeIssueList(issues, static_cast<uint32_t>(count));
-                    attempt.message = env.take_message(error);
-                    return attempt;
-                  }});
-  rows.push_back({"GetIssueDetails", [](Environment& env, long fail_at) {
-                    RequestContext context = env.context(env.widgets);
-                    IssueRecord* issue = nullptr;
-                    CustomFieldRecord** fields = nullptr;
-                    int32_t count = 0;
-                    char* error = nullptr;
-                    Attempt attempt;
-                    {
-                      Armed armed(fail_at);
-                      attempt.code = env.plugin.GetIssueDetails(&context, "4", &issue, &fields,
-                                                                &count, &error);
-                    }
-                    if (attempt.code == 0) {
-                      EXPECT_EQ(count, 9);
-                    }
-                    env.plugin.FreeIssue(issue);
-                    if (fields)
-                      env.plugin.FreeCustomFieldsList(fields, static_cast<uint32_t>(count));
                     attempt.message = env.take_message(error);
                     return attempt;
                   }});
@@ -486,15 +455,69 @@ std::vector<ExportRow> export_rows() {
          if (attempt.code == 0) attempt.message = false;
          return attempt;
        }});
+  // The exports that talk to Bugzilla, over each web service.
+  struct Service {
+    const char* list_name;
+    const char* details_name;
+    const char* attach_name;
+    std::string Environment::*gadgets;
+    std::string Environment::*widgets;
+  };
+  for (const Service& service :
+       {Service{"GetIssueList", "GetIssueDetails", "AttachToIssues", &Environment::gadgets,
+                &Environment::widgets},
+        Service{"GetIssueList_REST", "GetIssueDetails_REST", "AttachToIssues_REST",
+                &Environment::rest_gadgets, &Environment::rest_widgets}}) {
+    std::string Environment::*gadgets = service.gadgets;
+    std::string Environment::*widgets = service.widgets;
+  rows.push_back({service.list_name, [gadgets](Environment& env, long fail_at) {
+                    RequestContext context = env.context(env.*gadgets);
+                    IssueRecord** issues = nullptr;
+                    int32_t count = 0, flag = 0;
+                    char* error = nullptr;
+                    Attempt attempt;
+                    {
+                      Armed armed(fail_at);
+                      attempt.code = env.plugin.GetIssueList(&context, "Not Filtered", &issues,
+                                                             &count, &flag, &error);
+                    }
+                    if (attempt.code == 0) {
+                      EXPECT_GT(count, 0);
+                    }
+                    if (issues) env.plugin.FreeIssueList(issues, static_cast<uint32_t>(count));
+                    attempt.message = env.take_message(error);
+                    return attempt;
+                  }});
+  rows.push_back({service.details_name, [widgets](Environment& env, long fail_at) {
+                    RequestContext context = env.context(env.*widgets);
+                    IssueRecord* issue = nullptr;
+                    CustomFieldRecord** fields = nullptr;
+                    int32_t count = 0;
+                    char* error = nullptr;
+                    Attempt attempt;
+                    {
+                      Armed armed(fail_at);
+                      attempt.code = env.plugin.GetIssueDetails(&context, "4", &issue, &fields,
+                                                                &count, &error);
+                    }
+                    if (attempt.code == 0) {
+                      EXPECT_EQ(count, 9);
+                    }
+                    env.plugin.FreeIssue(issue);
+                    if (fields)
+                      env.plugin.FreeCustomFieldsList(fields, static_cast<uint32_t>(count));
+                    attempt.message = env.take_message(error);
+                    return attempt;
+                  }});
   rows.push_back(
-      {"AttachToIssues", [](Environment& env, long fail_at) {
-         RequestContext context = env.context(env.widgets);
+      {service.attach_name, [widgets](Environment& env, long fail_at) {
+         RequestContext context = env.context(env.*widgets);
          std::string mainline = "main", branch = "dev", repository = "tools",
                      file = "src/frobnicator.c";
          AttachedFile attached{&mainline[0], &branch[0], &repository[0], &file[0], 7};
          AttachedFile* files[] = {&attached};
          std::string id = "1";
-         IssueAttachment issue{&id[0], &env.widgets[0], files, 1, nullptr, nullptr, 0};
+         IssueAttachment issue{&id[0], &(env.*widgets)[0], files, 1, nullptr, nullptr, 0};
          IssueAttachment* issues[] = {&issue};
          FailedAttachment** failed = nullptr;
          int32_t failed_count = 0;
@@ -517,6 +540,7 @@ std::vector<ExportRow> export_rows() {
          env.take_message(error);
          return attempt;
        }});
+  }
   return rows;
 }
 

@@ -5,6 +5,8 @@
 
 #include <XmlRpc/RestRequest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -77,14 +79,20 @@ void place_credentials(RestRequest& request, const Credentials& credentials, boo
   }
 }
 
-bool credentials_in_headers(XmlRpc::XmlRpcClient& client, const Credentials& credentials) {
-  if (credentials.empty()) return false;
+// Whether the server reads credentials from headers, asked once per server. A question that
+// could not be asked at all fails the call with its transport code, as the call itself would.
+int credentials_in_headers(XmlRpc::XmlRpcClient& client, const Credentials& credentials,
+                           bool& in_headers) {
+  in_headers = false;
+  if (credentials.empty()) return XmlRpc::kExchangeCompleted;
   const std::string server = session_server_of(client);
   if (credential_place(server) == CredentialPlace::Unknown) {
-    XmlRpcValue ignored;
-    ask_who_am_i(client, credentials, ignored);
+    XmlRpcValue answer;
+    const int code = ask_who_am_i(client, credentials, answer);
+    if (code != XmlRpc::kExchangeCompleted) return code;
   }
-  return credential_place(server) == CredentialPlace::Headers;
+  in_headers = credential_place(server) == CredentialPlace::Headers;
+  return XmlRpc::kExchangeCompleted;
 }
 
 // "2026-12-09T00:19:51Z" as the date-time value XML-RPC gives; other texts stay as they are.
@@ -124,7 +132,13 @@ XmlRpcValue* member_of(XmlRpcValue& value, const char* name) {
 // or stalled one is reported as over XML-RPC.
 int execute(XmlRpc::XmlRpcClient& client, RestRequest& request, const Credentials& credentials,
             XmlRpcValue& result) {
-  place_credentials(request, credentials, credentials_in_headers(client, credentials));
+  bool in_headers = false;
+  const int asked = credentials_in_headers(client, credentials, in_headers);
+  if (asked != XmlRpc::kExchangeCompleted) {
+    result.clear();
+    return asked;
+  }
+  place_credentials(request, credentials, in_headers);
   const int code = client.executeRest(request, result);
   const XmlRpc::TransportFailure& failure = client.lastFailure();
   if (code == XmlRpc::kReceiveFailed && failure.detail.rfind("HTTP status ", 0) == 0) {
@@ -174,12 +188,23 @@ int comments(XmlRpc::XmlRpcClient& client, XmlRpcValue fields, const Credentials
     // Both callers read only each comment's text.
     request.query.emplace_back("include_fields", "text");
     size_t taken = next + 1;
+    size_t line = client.restRequestLineLength(request);
     while (taken < all.size()) {
-      request.query.emplace_back("ids", all[taken].toText());
-      if (client.restRequestLineLength(request) > kMaxRestRequestLine) {
+      std::string id = all[taken].toText();
+      // "&ids=<id>": an id of unreserved characters needs no escape, so its length is known
+      // without building the URL again (once per id would cost the square of the count).
+      const bool plain = std::all_of(id.begin(), id.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ||
+               c == '_' || c == '~';
+      });
+      request.query.emplace_back("ids", std::move(id));
+      const size_t longer = plain ? line + 5 + request.query.back().second.size()
+                                  : client.restRequestLineLength(request);
+      if (longer > kMaxRestRequestLine) {
         request.query.pop_back();
         break;
       }
+      line = longer;
       ++taken;
     }
     XmlRpcValue part;
