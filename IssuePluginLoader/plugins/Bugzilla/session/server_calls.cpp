@@ -83,7 +83,6 @@ private:
   std::FILE* stream_;
 };
 
-
 // A reused session the server has ended: 5.x refuses the token (32000); 4.4 runs the call
 // anonymously, which Bug.add_comment refuses (410); bugzilla.mozilla.org's REST API says 307.
 // All refuse before doing anything.
@@ -99,20 +98,21 @@ bool session_ended(int code, const XmlRpcValue& result, WebService service) {
   return number == 32000 || number == 410 || (service == WebService::Rest && number == 307);
 }
 
+// The session belongs to one user on one server and needs a token to authenticate.
+bool holds_token_for(const Session& state, const XmlRpc::XmlRpcClient& client,
+                     const RequestContext& context) {
+  return state.login == text_or_empty(context.login) && !state.token.empty() &&
+         state.server == session_server_of(client);
+}
+
 // True when the session can serve this call; otherwise the cookie file is gone. Over REST
 // the token alone is the session: no cookie is kept.
 bool reuse_session(Session& state, const XmlRpc::XmlRpcClient& client,
                    const RequestContext& context, WebService service) {
-  if (service == WebService::Rest) {
-    return state.login == text_or_empty(context.login) && !state.token.empty() &&
-           state.server == session_server_of(client);
-  }
+  if (service == WebService::Rest) return holds_token_for(state, client, context);
   CookieFile cookie(state.cookie_file_path);
   if (cookie.get() == nullptr) return false;
-  // The session belongs to one user on one server and needs a token to authenticate.
-  const bool reuse = cookie_expired(cookie.get()) == 0 &&
-                     state.login == text_or_empty(context.login) && !state.token.empty() &&
-                     state.server == session_server_of(client);
+  const bool reuse = cookie_expired(cookie.get()) == 0 && holds_token_for(state, client, context);
   if (!reuse) {
     cookie.close();
     XmlRpc::platform::remove_file(state.cookie_file_path);  // a file that stays is harmless
