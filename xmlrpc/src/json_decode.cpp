@@ -84,25 +84,39 @@ bool plain_key(const ondemand::field& field, std::string_view& key) {
   }
 }
 
-// simdjson 3.0.1's on-demand parser takes its string buffer with new(std::nothrow) and never
-// checks it: out of memory there would later write through a null pointer. The buffer is
-// looked at here through an explicit instantiation, the one standard way to name a private
-// member, so that a failed allocation becomes std::bad_alloc instead.
+// simdjson 3.0.1's on-demand parser takes its string buffer (and, in builds with its
+// development checks, a table of positions) with new(std::nothrow) and never checks them: out
+// of memory there would later write through a null pointer. They are looked at here through
+// explicit instantiations, the one standard way to name a private member, so that a failed
+// allocation becomes std::bad_alloc instead.
 struct ParserStringBuffer {
   using type = std::unique_ptr<uint8_t[]> ondemand::parser::*;
-  friend type string_buffer_member(ParserStringBuffer);
+  friend type member_of(ParserStringBuffer);
 };
 template <typename Tag, typename Tag::type Member>
 struct ExposeMember {
-  friend typename Tag::type string_buffer_member(Tag) { return Member; }
+  friend typename Tag::type member_of(Tag) { return Member; }
 };
 template struct ExposeMember<ParserStringBuffer, &ondemand::parser::string_buf>;
+#if SIMDJSON_DEVELOPMENT_CHECKS
+struct ParserStartPositions {
+  using type = std::unique_ptr<ondemand::token_position[]> ondemand::parser::*;
+  friend type member_of(ParserStartPositions);
+};
+template struct ExposeMember<ParserStartPositions, &ondemand::parser::start_positions>;
+#endif
+
+bool buffers_allocated(ondemand::parser& parser) {
+#if SIMDJSON_DEVELOPMENT_CHECKS
+  if (!(parser.*member_of(ParserStartPositions{}))) return false;
+#endif
+  return static_cast<bool>(parser.*member_of(ParserStringBuffer{}));
+}
 
 // Room for a body of `size` bytes, or std::bad_alloc.
 void allocate_or_throw(ondemand::parser& parser, size_t size) {
   const simdjson::error_code code = parser.allocate(size);
-  if (code == simdjson::MEMALLOC ||
-      (code == simdjson::SUCCESS && !(parser.*string_buffer_member(ParserStringBuffer{})))) {
+  if (code == simdjson::MEMALLOC || (code == simdjson::SUCCESS && !buffers_allocated(parser))) {
     throw std::bad_alloc();
   }
 }
