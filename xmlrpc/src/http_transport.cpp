@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace XmlRpc {
 namespace detail {
@@ -82,39 +83,34 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+// The value of a header line whose name (with its colon) is `name_length` bytes long, without
+// the blanks around it and the line end.
+std::string_view header_value(const char* data, size_t n, size_t name_length) {
+  size_t begin = name_length;
+  size_t end = n;
+  while (begin < end && (data[begin] == ' ' || data[begin] == '\t')) ++begin;
+  while (end > begin && (data[end - 1] == '\r' || data[end - 1] == '\n' ||
+                         data[end - 1] == ' ' || data[end - 1] == '\t')) {
+    --end;
+  }
+  return std::string_view(data + begin, end - begin);
+}
+
 size_t on_header(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<TransferState*>(user);
   const size_t n = size * count;
   state->got_response = true;
-  if (starts_with_no_case(data, n, "http/")) {
-    state->reply->set_cookies.clear();  // a new response (after 100 Continue, say)
-    state->reply->location.clear();
-  } else if (starts_with_no_case(data, n, "location:")) {
-    size_t begin = 9;
-    size_t end = n;
-    while (begin < end && (data[begin] == ' ' || data[begin] == '\t')) ++begin;
-    while (end > begin && (data[end - 1] == '\r' || data[end - 1] == '\n' ||
-                           data[end - 1] == ' ' || data[end - 1] == '\t')) {
-      --end;
+  try {
+    if (starts_with_no_case(data, n, "http/")) {
+      state->reply->set_cookies.clear();  // a new response (after 100 Continue, say)
+      state->reply->location.clear();
+    } else if (starts_with_no_case(data, n, "location:")) {
+      state->reply->location.assign(header_value(data, n, 9));
+    } else if (starts_with_no_case(data, n, "set-cookie:")) {
+      state->reply->set_cookies.emplace_back(header_value(data, n, 11));
     }
-    try {
-      state->reply->location.assign(data + begin, end - begin);
-    } catch (...) {
-      return 0;
-    }
-  } else if (starts_with_no_case(data, n, "set-cookie:")) {
-    size_t begin = 11;
-    size_t end = n;
-    while (begin < end && (data[begin] == ' ' || data[begin] == '\t')) ++begin;
-    while (end > begin && (data[end - 1] == '\r' || data[end - 1] == '\n' ||
-                           data[end - 1] == ' ' || data[end - 1] == '\t')) {
-      --end;
-    }
-    try {
-      state->reply->set_cookies.emplace_back(data + begin, end - begin);
-    } catch (...) {
-      return 0;  // out of memory: no exception may cross libcurl
-    }
+  } catch (...) {
+    return 0;  // out of memory: no exception may cross libcurl
   }
   return n;
 }
