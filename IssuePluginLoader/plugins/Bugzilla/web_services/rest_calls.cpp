@@ -6,7 +6,6 @@
 #include <XmlRpc/RestRequest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -194,8 +193,8 @@ int comments(XmlRpc::XmlRpcClient& client, XmlRpcValue fields, const Credentials
       // "&ids=<id>": an id of unreserved characters needs no escape, so its length is known
       // without building the URL again (once per id would cost the square of the count).
       const bool plain = std::all_of(id.begin(), id.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ||
-               c == '_' || c == '~';
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+               c == '-' || c == '.' || c == '_' || c == '~';
       });
       request.query.emplace_back("ids", std::move(id));
       const size_t longer = plain ? line + 5 + request.query.back().second.size()
