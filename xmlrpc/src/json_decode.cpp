@@ -281,7 +281,7 @@ private:
       if (!ok(value.type().get(type)) || !is_null(value, type, null)) return false;
       if (!null && !read_value(value, type, *element, below(node), depth + 1)) return false;
     }
-    elements.shrink_to_fit();
+    shrink_to_fit(elements);
     return true;
   }
 

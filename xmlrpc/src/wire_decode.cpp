@@ -217,8 +217,8 @@ bool decode_base64(const std::string& text, XmlRpcValue& out) {
   return true;
 }
 
-// By hand: std::vector::shrink_to_fit swallows a failed allocation, and running out of memory
-// must be reported like anywhere else.
+}  // namespace
+
 void shrink_to_fit(XmlRpcValue::ValueArray& elements) {
   if (elements.capacity() == elements.size()) return;
   XmlRpcValue::ValueArray fitted;
@@ -226,8 +226,6 @@ void shrink_to_fit(XmlRpcValue::ValueArray& elements) {
   for (XmlRpcValue& element : elements) fitted.push_back(std::move(element));  // cannot throw
   elements.swap(fitted);
 }
-
-}  // namespace
 
 class ResponseStream::Decoder {
 public:

@@ -38,6 +38,11 @@ private:
   std::unique_ptr<Decoder> decoder_;
 };
 
+// Gives back an array's spare room once no more elements are coming. By hand:
+// std::vector::shrink_to_fit swallows a failed allocation, and running out of memory must be
+// reported like anywhere else.
+void shrink_to_fit(XmlRpcValue::ValueArray& elements);
+
 // A whole body at once, through ResponseStream.
 bool decode_response(const char* data, size_t size, XmlRpcValue& result, std::string& error,
                      bool* is_fault = nullptr, const XmlRpcFilter* filter = nullptr);
