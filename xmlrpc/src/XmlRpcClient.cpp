@@ -190,32 +190,29 @@ void XmlRpcClient::setVerifyTls(bool verify) { impl_->settings.verify_tls = veri
 
 void XmlRpcClient::setReplyFilter(const XmlRpcFilter* filter) { impl_->reply_filter = filter; }
 
-int XmlRpcClient::execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
-  impl_->failure = TransportFailure();
+// One call of either kind: no exception leaves the client; one that happened is a request
+// that could not be made.
+template <class Impl, class Call>
+int guarded_call(Impl& impl, XmlRpcValue& result, Call&& call) {
+  impl.failure = TransportFailure();
   result.clear();
   try {
-    return impl_->execute(method, params, result);
+    return call();
   } catch (const std::exception& error) {
     result.clear();
-    return impl_->fail(kSendFailed, std::string("the request could not be made: ") + error.what());
+    return impl.fail(kSendFailed, std::string("the request could not be made: ") + error.what());
   } catch (...) {
     result.clear();
-    return impl_->fail(kSendFailed, "the request could not be made");
+    return impl.fail(kSendFailed, "the request could not be made");
   }
 }
 
+int XmlRpcClient::execute(const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
+  return guarded_call(*impl_, result, [&] { return impl_->execute(method, params, result); });
+}
+
 int XmlRpcClient::executeRest(const RestRequest& request, XmlRpcValue& result) {
-  impl_->failure = TransportFailure();
-  result.clear();
-  try {
-    return impl_->executeRest(request, result);
-  } catch (const std::exception& error) {
-    result.clear();
-    return impl_->fail(kSendFailed, std::string("the request could not be made: ") + error.what());
-  } catch (...) {
-    result.clear();
-    return impl_->fail(kSendFailed, "the request could not be made");
-  }
+  return guarded_call(*impl_, result, [&] { return impl_->executeRest(request, result); });
 }
 
 size_t XmlRpcClient::restRequestLineLength(const RestRequest& request) const {
