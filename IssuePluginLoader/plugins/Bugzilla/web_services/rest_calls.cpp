@@ -20,16 +20,12 @@ namespace {
 using XmlRpc::RestRequest;
 using XmlRpc::XmlRpcValue;
 
-// The parameter struct of an XML-RPC call: the struct itself or the array's first element.
-XmlRpcValue parameter_struct(const XmlRpcValue& params) {
-  const XmlRpcValue* holder = &params;
-  if (params.getType() == XmlRpcValue::TypeArray) holder = params.at(0);
-  if (holder == nullptr || holder->getType() != XmlRpcValue::TypeStruct) {
-    XmlRpcValue empty;
-    empty.assertStruct();
-    return empty;
-  }
-  return *holder;
+// The parameter struct of an XML-RPC call (where its credentials are too), or an empty one.
+XmlRpcValue parameter_struct(XmlRpcValue params) {
+  XmlRpcValue fields;
+  if (XmlRpcValue* holder = credential_holder(params)) fields = std::move(*holder);
+  fields.assertStruct();
+  return fields;
 }
 
 std::string take_text(XmlRpcValue& fields, const char* name) {
