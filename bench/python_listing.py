@@ -47,17 +47,22 @@ def peak_rss_kib():
     return 0
 
 
-def xmlrpc_listing(url):
-    proxy = xmlrpc.client.ServerProxy(url)
-    token = proxy.User.login({"login": LOGIN, "password": "x"})["token"]
-    bugs = proxy.Bug.search({"product": "Widgets", "assigned_to": LOGIN, "token": token})["bugs"]
-    comments = proxy.Bug.comments({"ids": [b["id"] for b in bugs], "token": token})["bugs"]
+def records_of(bugs, comments):
+    """Each bug's five fields as the plug-in hands them out, its first comment from `comments`."""
     records = []
     for b in bugs:
         found = comments.get(str(b["id"]), {}).get("comments", [])
         records.append((str(b["id"]), b["summary"], b["severity"], b["status"],
                         found[0]["text"] if found else ""))
     return records
+
+
+def xmlrpc_listing(url):
+    proxy = xmlrpc.client.ServerProxy(url)
+    token = proxy.User.login({"login": LOGIN, "password": "x"})["token"]
+    bugs = proxy.Bug.search({"product": "Widgets", "assigned_to": LOGIN, "token": token})["bugs"]
+    comments = proxy.Bug.comments({"ids": [b["id"] for b in bugs], "token": token})["bugs"]
+    return records_of(bugs, comments)
 
 
 def escape(text):
@@ -115,12 +120,7 @@ def rest_listing(base):
             taken += 1
         comments.update(call(path, query)["bugs"])
         at = taken
-    records = []
-    for b in bugs:
-        found = comments.get(str(b["id"]), {}).get("comments", [])
-        records.append((str(b["id"]), b["summary"], b["severity"], b["status"],
-                        found[0]["text"] if found else ""))
-    return records
+    return records_of(bugs, comments)
 
 
 def main():
