@@ -63,6 +63,7 @@ struct XmlRpcClient::Impl {
   TransportFailure failure;
   std::unique_ptr<detail::HttpTransport> transport;  // opened on the first call
   detail::HttpReply reply;
+  detail::JsonScratch json_scratch;                  // REST replies, one after the other
   const XmlRpcFilter* reply_filter = nullptr;        // not the copy's: see setReplyFilter
 
   Impl(std::string host_text, int port_number, std::string path)
@@ -102,7 +103,7 @@ int XmlRpcClient::Impl::executeRest(const RestRequest& rest, XmlRpcValue& result
   request.accept = "application/json";
   if (!transport) transport = std::make_unique<detail::HttpTransport>();
 
-  detail::JsonResponse response(result, reply_filter);
+  detail::JsonResponse response(result, reply_filter, &json_scratch);
   CollectingSink sink(response);
   const int code = transport->perform(request, settings, reply, sink, failure);
   if (code != kExchangeCompleted) {

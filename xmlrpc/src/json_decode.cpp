@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <climits>
@@ -84,6 +86,22 @@ bool plain_key(const ondemand::field& field, std::string_view& key) {
   }
 }
 
+// A string value without escapes, as nearly every text of a listing is, is its own text: it
+// is read in place instead of being unescaped into simdjson's string buffer first, which
+// would write every text twice. The token runs to the next structural character, so its
+// closing quote is its last byte but for spaces. (A document that is one string takes the
+// usual way.)
+bool plain_string(ondemand::value& value, std::string_view& text) {
+  std::string_view token = value.raw_json_token();
+  while (!token.empty() && is_json_space(token.back())) token.remove_suffix(1);
+  if (token.size() < 2 || token.front() != '"' || token.back() != '"') return false;
+  token = token.substr(1, token.size() - 2);
+  if (std::memchr(token.data(), '\\', token.size()) != nullptr) return false;
+  text = token;
+  return true;
+}
+bool plain_string(ondemand::document&, std::string_view&) { return false; }
+
 // simdjson 3.0.1's on-demand parser takes its string buffer (and, in builds with its
 // development checks, a table of positions) with new(std::nothrow) and never checks them: out
 // of memory there would later write through a null pointer. They are looked at here through
@@ -127,10 +145,9 @@ class Decoder {
 public:
   explicit Decoder(const XmlRpcFilter* filter) : filter_(filter ? filter->root() : nullptr) {}
 
-  bool decode(const char* data, size_t size, size_t allocated, XmlRpcValue& result,
-              bool& is_fault) {
-    ondemand::parser parser;
-    allocate_or_throw(parser, size);
+  bool decode(ondemand::parser& parser, const char* data, size_t size, size_t allocated,
+              XmlRpcValue& result, bool& is_fault) {
+    if (parser.capacity() < size) allocate_or_throw(parser, size);
     ondemand::document document;
     if (!ok(parser.iterate(data, size, allocated).get(document))) return false;
     ondemand::json_type type;
@@ -291,7 +308,12 @@ private:
     switch (type) {
       case ondemand::json_type::string: {
         std::string_view text;
-        if (!ok(source.get_string().get(text))) return false;
+        if (plain_string(source, text)) {
+          ondemand::raw_json_string passed;  // moves on past the string, nothing copied
+          if (!ok(source.get_raw_json_string().get(passed))) return false;
+        } else if (!ok(source.get_string().get(text))) {
+          return false;
+        }
         append_usable_utf8(out.asString(), text.data(), text.size());
         return true;
       }
@@ -352,18 +374,19 @@ private:
   std::vector<XmlRpcStruct::Member> pending_[kMaxNesting];
 };
 
-// Replies of unknown size start small and grow block by block.
-constexpr size_t kFirstBlock = 16 * 1024;
-constexpr size_t kLargestBlock = 1024 * 1024;
+// A body of unknown size starts with this much room and doubles it as it grows.
+constexpr size_t kFirstRoom = 16 * 1024;
+// What a reply needed is kept for the next one up to this size (body and parser alike).
+constexpr size_t kKeptRoom = 4 * 1024 * 1024;
 
 // simdjson refuses ill-formed UTF-8 and raw control characters in strings, which XML-RPC
 // replies would have had replaced. Such a body is repaired the same way (see XmlTextRepair)
 // and read again; false when there was nothing to repair.
-bool repair_body(const std::string& body, size_t size, std::string& repaired) {
+bool repair_body(const char* body, size_t size, std::string& repaired) {
   XmlTextRepair repair(false);
   bool changed = false;
-  repair.feed(body.data(), size, true, [&](const char* piece, size_t n) {
-    changed = piece != body.data();  // clean text passes uncopied
+  repair.feed(body, size, true, [&](const char* piece, size_t n) {
+    changed = piece != body;  // clean text passes uncopied
     if (!changed) return;
     repaired.reserve(n + simdjson::SIMDJSON_PADDING);
     repaired.assign(piece, n);
@@ -373,70 +396,97 @@ bool repair_body(const std::string& body, size_t size, std::string& repaired) {
 
 }  // namespace
 
-JsonResponse::JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter)
-    : result_(result), filter_(filter) {
-  result_.clear();
-}
+// The body grows with realloc: a large block is then moved by the kernel's page tables rather
+// than copied, and never needs joining. simdjson reads SIMDJSON_PADDING bytes past its end.
+struct JsonScratch::Parts {
+  char* body = nullptr;
+  size_t size = 0;
+  size_t room = 0;  // bytes of body there is room for, padding not counted
+  std::unique_ptr<ondemand::parser> parser;
 
-void JsonResponse::expect(size_t bytes) {
-  if (blocks_.size() > 1) return;
-  if (blocks_.empty()) blocks_.emplace_back();
-  if (blocks_[0].capacity() < bytes + simdjson::SIMDJSON_PADDING) {
-    blocks_[0].reserve(bytes + simdjson::SIMDJSON_PADDING);
+  ~Parts() { std::free(body); }
+
+  void reserve(size_t bytes) {
+    if (bytes <= room) return;
+    if (bytes > SIZE_MAX / 2 - simdjson::SIMDJSON_PADDING) throw std::bad_alloc();
+    void* grown = std::realloc(body, bytes + simdjson::SIMDJSON_PADDING);
+    if (grown == nullptr) throw std::bad_alloc();  // the old block stays ours
+    body = static_cast<char*>(grown);
+    room = bytes;
   }
-}
 
-void JsonResponse::feed(const char* data, size_t size) {
-  size_ += size;
-  while (size > 0) {
-    if (blocks_.empty() || blocks_.back().size() == blocks_.back().capacity()) {
-      const size_t last = blocks_.empty() ? 0 : blocks_.back().capacity();
-      blocks_.emplace_back();
-      blocks_.back().reserve(std::min(std::max(last * 2, kFirstBlock), kLargestBlock));
+  void append(const char* data, size_t count) {
+    if (count > room - size) {
+      if (count > SIZE_MAX / 4 - size) throw std::bad_alloc();
+      reserve(std::max({size + count, room * 2, kFirstRoom}));
     }
-    std::string& block = blocks_.back();
-    const size_t n = std::min(size, block.capacity() - block.size());
-    block.append(data, n);
-    data += n;
-    size -= n;
+    std::memcpy(body + size, data, count);
+    size += count;
   }
+
+  // Ready for the next reply, keeping the room of a usual one.
+  void reset() noexcept {
+    size = 0;
+    if (room > kKeptRoom) {
+      std::free(body);
+      body = nullptr;
+      room = 0;
+    }
+    if (parser && parser->capacity() > kKeptRoom) parser.reset();
+  }
+
+  ondemand::parser& simdjson_parser() {
+    if (!parser) parser = std::make_unique<ondemand::parser>();
+    return *parser;
+  }
+};
+
+JsonScratch::JsonScratch() : parts_(std::make_unique<Parts>()) {}
+JsonScratch::~JsonScratch() = default;
+
+JsonResponse::JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter, JsonScratch* scratch)
+    : result_(result),
+      filter_(filter),
+      own_scratch_(scratch ? nullptr : std::make_unique<JsonScratch>()),
+      scratch_(*(scratch ? scratch : own_scratch_.get())->parts_) {
+  result_.clear();
+  scratch_.size = 0;
 }
+
+JsonResponse::~JsonResponse() { scratch_.reset(); }
+
+void JsonResponse::expect(size_t bytes) { scratch_.reserve(bytes); }
+
+void JsonResponse::feed(const char* data, size_t size) { scratch_.append(data, size); }
 
 bool JsonResponse::finish(std::string& error, bool* is_fault) {
   if (is_fault) *is_fault = false;
   error.clear();
-  std::string body;  // released when this call ends
-  if (blocks_.size() == 1) {
-    body.swap(blocks_[0]);
-  } else if (blocks_.size() > 1) {
-    body.reserve(size_ + simdjson::SIMDJSON_PADDING);
-    for (std::string& block : blocks_) {
-      body += block;
-      std::string().swap(block);  // so that the body is not held twice over
-    }
-  }
-  blocks_.clear();
-  const size_t size = size_;
-  size_ = 0;
+  struct Reset {  // the body is dropped however this ends
+    JsonScratch::Parts& parts;
+    ~Reset() { parts.reset(); }
+  } reset{scratch_};
+  const size_t size = scratch_.size;
   if (size == 0) {
     error = "the reply is empty";
     return false;
   }
-  body.resize(size + simdjson::SIMDJSON_PADDING, ' ');  // in the room reserved, mostly
+  std::memset(scratch_.body + size, ' ', simdjson::SIMDJSON_PADDING);
+  const size_t padded = size + simdjson::SIMDJSON_PADDING;
   bool fault = false;
   Decoder decoder(filter_);
-  if (!decoder.decode(body.data(), size, body.size(), result_, fault)) {
+  if (!decoder.decode(scratch_.simdjson_parser(), scratch_.body, size, padded, result_, fault)) {
     result_.clear();
     std::string repaired;
-    if (!repair_body(body, size, repaired)) {
+    if (!repair_body(scratch_.body, size, repaired)) {
       error = decoder.error();
       return false;
     }
-    std::string().swap(body);
     const size_t repaired_size = repaired.size();
     repaired.resize(repaired_size + simdjson::SIMDJSON_PADDING, ' ');
     Decoder again(filter_);
-    if (!again.decode(repaired.data(), repaired_size, repaired.size(), result_, fault)) {
+    if (!again.decode(scratch_.simdjson_parser(), repaired.data(), repaired_size,
+                      repaired.size(), result_, fault)) {
       error = again.error();
       result_.clear();
       return false;

@@ -6,11 +6,28 @@
 #include <XmlRpc/XmlRpcValue.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace XmlRpc {
 namespace detail {
+
+// What decoding needs besides the result: the collected body and simdjson's parser. A client
+// keeps one from reply to reply, so that a listing made of many replies writes into memory it
+// already has: fresh pages cost the kernel more than decoding them does. What a reply larger
+// than a few MiB needed is given back once it is decoded.
+class JsonScratch {
+public:
+  JsonScratch();
+  ~JsonScratch();
+  JsonScratch(const JsonScratch&) = delete;
+  JsonScratch& operator=(const JsonScratch&) = delete;
+
+private:
+  friend class JsonResponse;
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
 
 // Collects a JSON body in pieces of any size and decodes it into `result`: objects as structs
 // (members whose value is null left out), arrays as arrays (null elements invalid), strings
@@ -20,7 +37,10 @@ namespace detail {
 // "message": text}) becomes a fault struct with "faultCode" and "faultString", never filtered.
 class JsonResponse {
 public:
-  explicit JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter = nullptr);
+  // Without `scratch`, the response has its own for one reply.
+  explicit JsonResponse(XmlRpcValue& result, const XmlRpcFilter* filter = nullptr,
+                        JsonScratch* scratch = nullptr);
+  ~JsonResponse();
   JsonResponse(const JsonResponse&) = delete;
   JsonResponse& operator=(const JsonResponse&) = delete;
 
@@ -29,16 +49,14 @@ public:
   // The next piece of the body.
   void feed(const char* data, size_t size);
   // The body is complete. False with a reason in `error` (no content of the body) when it is
-  // not one JSON value; `result` is then invalid. The collected body is released either way.
+  // not one JSON value; `result` is then invalid. The collected body is dropped either way.
   bool finish(std::string& error, bool* is_fault = nullptr);
 
 private:
   XmlRpcValue& result_;
   const XmlRpcFilter* filter_;
-  // The body in blocks that never move once filled: a body of unknown size grows without
-  // copying what came before (nor holding it twice), and is joined once at its end.
-  std::vector<std::string> blocks_;
-  size_t size_ = 0;
+  std::unique_ptr<JsonScratch> own_scratch_;
+  JsonScratch::Parts& scratch_;
 };
 
 // A whole body at once, through JsonResponse.
