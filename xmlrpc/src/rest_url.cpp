@@ -72,6 +72,11 @@ bool make_rest_url(const Endpoint& endpoint, const RestRequest& request, RestUrl
     error = "the path could not be set";
     return false;
   }
+  // Each pair is escaped on a handle of its own and the query joined here: appending to the
+  // request's handle would copy the whole query again for every pair, and a listing's
+  // comments requests carry hundreds of ids.
+  std::unique_ptr<CURLU, UrlRelease> pair_url(curl_url());
+  std::string query;
   for (const auto& parameter : request.query) {
     // libcurl keeps the first '=' of a pair and escapes the rest.
     if (parameter.first.empty() || parameter.first.find('=') != std::string::npos) {
@@ -79,11 +84,18 @@ bool make_rest_url(const Endpoint& endpoint, const RestRequest& request, RestUrl
       return false;
     }
     const std::string pair = parameter.first + "=" + parameter.second;
-    if (curl_url_set(url.get(), CURLUPART_QUERY, pair.c_str(),
+    if (!pair_url || curl_url_set(pair_url.get(), CURLUPART_QUERY, nullptr, 0) != CURLUE_OK ||
+        curl_url_set(pair_url.get(), CURLUPART_QUERY, pair.c_str(),
                      CURLU_APPENDQUERY | CURLU_URLENCODE) != CURLUE_OK) {
       error = "a query parameter could not be escaped";
       return false;
     }
+    if (!query.empty()) query += '&';
+    query += url_part(pair_url.get(), CURLUPART_QUERY);
+  }
+  if (!query.empty() && curl_url_set(url.get(), CURLUPART_QUERY, query.c_str(), 0) != CURLUE_OK) {
+    error = "the query could not be set";
+    return false;
   }
   out.url = url_part(url.get(), CURLUPART_URL);
   out.query = url_part(url.get(), CURLUPART_QUERY);
