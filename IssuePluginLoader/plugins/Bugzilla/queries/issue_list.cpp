@@ -123,15 +123,16 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     if (count == 0) return 0;
 
     // Filled from the search reply first, so that a reply we cannot read costs no second call.
+    // The ids stay in the reply: the comments are asked for by them.
     OwnedIssueList issues(new_issue_list(static_cast<size_t>(count)),
                           static_cast<uint32_t>(count));
     for (int i = 0; i < count; ++i) {
       const XmlRpcValue& bug = reply_element(bugs, i);
       IssueRecord* issue = issues[static_cast<size_t>(i)];
       issue->id = value_to_cstring(reply_member(bug, "id"));
-      issue->summary = value_to_cstring(reply_member(bug, "summary"));
-      issue->severity = value_to_cstring(reply_member(bug, "severity"));
-      issue->status = value_to_cstring(reply_member(bug, "status"));
+      issue->summary = take_cstring(reply_member(bug, "summary"));
+      issue->severity = take_cstring(reply_member(bug, "severity"));
+      issue->status = take_cstring(reply_member(bug, "status"));
       issue->flag1 = 1;
       issue->flag2 = 1;
     }
@@ -139,13 +140,15 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     if (descriptions_given(bugs, count)) {
       for (int i = 0; i < count; ++i) {
         issues[static_cast<size_t>(i)]->description =
-            value_to_cstring(reply_member(reply_element(bugs, i), "description"));
+            take_cstring(reply_member(reply_element(bugs, i), "description"));
       }
     } else {
       caption = kCaptionGetComments;
+      XmlRpcValue parameters = comments_parameters(bugs, count);
+      found.clear();  // what the records took is theirs: the comments can have its room
       XmlRpcValue comments;
       session.client().setReplyFilter(&comments_filter);
-      code = session.call("Bug.comments", comments_parameters(bugs, count), comments);
+      code = session.call("Bug.comments", std::move(parameters), comments);
       if (call_failed(code, comments)) {
         report_failed_call(code, caption, error_out, std::move(comments));
         return 1;
@@ -153,7 +156,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
       const XmlRpcValue& comments_by_id = reply_member(comments, "bugs");
       for (int i = 0; i < count; ++i) {
         IssueRecord* issue = issues[static_cast<size_t>(i)];
-        issue->description = value_to_cstring(first_comment_text(comments_by_id, issue->id));
+        issue->description = take_cstring(first_comment_text(comments_by_id, issue->id));
       }
     }
 

@@ -68,6 +68,12 @@ char* value_to_cstring(const XmlRpcValue& value) {
   return dup_cstring(value.toText().c_str());  // invalid, int, or the kind error
 }
 
+char* take_cstring(const XmlRpcValue& value) {
+  char* text = value_to_cstring(value);
+  if (value.getType() == XmlRpcValue::TypeString) const_cast<XmlRpcValue&>(value).clear();
+  return text;
+}
+
 XmlRpc::XmlRpcFilter first_comment_filter() {
   using Step = XmlRpc::XmlRpcFilter::Step;
   XmlRpc::XmlRpcFilter filter;

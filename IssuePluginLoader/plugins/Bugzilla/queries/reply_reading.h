@@ -33,6 +33,11 @@ std::string reply_string(const XmlRpc::XmlRpcValue& value);
 // array new, exactly its length plus one, copied once from the reply.
 char* value_to_cstring(const XmlRpc::XmlRpcValue& value);
 
+// As value_to_cstring, for a reply the caller owns and reads once: a string is emptied once
+// copied, so that the records of a large listing take the memory its texts give back instead
+// of fresh pages. (Only a string is changed: the shared empty value is never one.)
+char* take_cstring(const XmlRpc::XmlRpcValue& value);
+
 // The value as value_to_cstring reads it (invalid, string or int), cut at the first NUL.
 std::string reply_text(const XmlRpc::XmlRpcValue& value);
 

@@ -176,6 +176,7 @@ int comments(XmlRpc::XmlRpcClient& client, XmlRpcValue fields, const Credentials
   XmlRpcValue joined;
   joined["bugs"].assertStruct();
   joined["comments"].assertStruct();
+  joined["bugs"].asStruct().reserve(all.size());
   size_t next = 0;
   while (next < all.size()) {
     RestRequest request;
@@ -211,7 +212,8 @@ int comments(XmlRpc::XmlRpcClient& client, XmlRpcValue fields, const Credentials
     if (XmlRpcValue* bugs = member_of(part, "bugs")) {
       if (bugs->getType() == XmlRpcValue::TypeStruct) {
         XmlRpcValue::ValueStruct& into = joined["bugs"].asStruct();
-        for (auto& bug : bugs->asStruct()) into[bug.first] = std::move(bug.second);
+        // Appended unlooked-for: an id asked for twice is then found once, as the later.
+        for (auto& bug : bugs->asStruct()) into.append(bug.first) = std::move(bug.second);
       } else {
         result = std::move(part);  // not understood: left for the caller's kind checks
         return code;
