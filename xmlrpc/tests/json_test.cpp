@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 using XmlRpc::XmlRpcFilter;
@@ -60,6 +61,40 @@ TEST(JsonDecode, ScalarsAndTheirKinds) {
     const XmlRpcValue& element = *result.at(0);
     EXPECT_EQ(element.getType(), c.expected.getType()) << c.json;
     EXPECT_EQ(element, c.expected) << c.json;
+  }
+}
+
+// Texts without escapes are read where they stand in the body, the others unescaped: the two
+// must agree wherever a text ends (spaces before the next comma, colon or bracket).
+TEST(JsonDecode, TextsInPlaceAndUnescapedAgree) {
+  XmlRpcValue result = decoded(
+      "{\"a\" : \"plain\" ,\"b\":[ \"x\"\t,\"y\"\n] , \"c\":\"ends \\\\\"\r\n,"
+      "\"d\":\"\\\"quoted\\\"\" }");
+  EXPECT_EQ(result["a"], XmlRpcValue("plain"));
+  EXPECT_EQ(result["b"][0], XmlRpcValue("x"));
+  EXPECT_EQ(result["b"][1], XmlRpcValue("y"));
+  EXPECT_EQ(result["c"], XmlRpcValue("ends \\"));
+  EXPECT_EQ(result["d"], XmlRpcValue("\"quoted\""));
+}
+
+// A client decodes reply after reply with one scratch: nothing of an earlier reply, long,
+// refused or cut, shows in a later one.
+TEST(JsonDecode, OneScratchForRepliesInTurn) {
+  JsonScratch scratch;
+  const std::string large = "[\"" + std::string(5 * 1024 * 1024, 'x') + "\"]";
+  const std::string replies[] = {large, "[1,", "{\"a\":\"long text here\"}", "[2]", large, "[3]"};
+  const bool valid[] = {true, false, true, true, true, true};
+  for (size_t i = 0; i < sizeof(valid); ++i) {
+    XmlRpcValue result;
+    JsonResponse response(result, nullptr, &scratch);
+    for (size_t at = 0; at < replies[i].size(); at += 1000) {
+      response.feed(replies[i].data() + at, std::min<size_t>(1000, replies[i].size() - at));
+    }
+    std::string error;
+    EXPECT_EQ(response.finish(error), valid[i]) << i << ": " << error;
+    if (valid[i]) {
+      EXPECT_EQ(result, decoded(replies[i])) << i;
+    }
   }
 }
 
