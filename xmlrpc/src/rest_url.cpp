@@ -83,14 +83,18 @@ bool make_rest_url(const Endpoint& endpoint, const RestRequest& request, RestUrl
       error = "a query parameter's name is empty or holds '='";
       return false;
     }
+    if (!query.empty()) query += '&';
     const std::string pair = parameter.first + "=" + parameter.second;
+    if (isUnreservedText(parameter.first) && isUnreservedText(parameter.second)) {
+      query += pair;  // what escaping would give: the ids of a long request, for one
+      continue;
+    }
     if (!pair_url || curl_url_set(pair_url.get(), CURLUPART_QUERY, nullptr, 0) != CURLUE_OK ||
         curl_url_set(pair_url.get(), CURLUPART_QUERY, pair.c_str(),
                      CURLU_APPENDQUERY | CURLU_URLENCODE) != CURLUE_OK) {
       error = "a query parameter could not be escaped";
       return false;
     }
-    if (!query.empty()) query += '&';
     query += url_part(pair_url.get(), CURLUPART_QUERY);
   }
   if (!query.empty() && curl_url_set(url.get(), CURLUPART_QUERY, query.c_str(), 0) != CURLUE_OK) {

@@ -24,4 +24,15 @@ struct RestRequest {
   XmlRpcValue body;
 };
 
+// True when escaping leaves the text as it is (RFC 3986's unreserved characters only): in a
+// path or query it then takes exactly its own length.
+inline bool isUnreservedText(const std::string& text) {
+  for (const char c : text) {
+    const bool unreserved = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                            (c >= 'a' && c <= 'z') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (!unreserved) return false;
+  }
+  return true;
+}
+
 }  // namespace XmlRpc

@@ -5,7 +5,6 @@
 
 #include <XmlRpc/RestRequest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -189,10 +188,7 @@ int comments(XmlRpc::XmlRpcClient& client, XmlRpcValue fields, const Credentials
       std::string id = all[taken].toText();
       // "&ids=<id>": an id of unreserved characters needs no escape, so its length is known
       // without building the URL again (once per id would cost the square of the count).
-      const bool plain = std::all_of(id.begin(), id.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-               c == '-' || c == '.' || c == '_' || c == '~';
-      });
+      const bool plain = XmlRpc::isUnreservedText(id);
       request.query.emplace_back("ids", std::move(id));
       const size_t longer = plain ? line + 5 + request.query.back().second.size()
                                   : client.restRequestLineLength(request);
