@@ -9,8 +9,9 @@
 //
 // `decode_bench --expat-seconds FILE...` instead prints, as JSON, the CPU seconds expat alone
 // needs for those files in pieces (best of three): the floor beside a listing's CPU time.
-// `decode_bench --once ours|filtered|expat FILE` decodes the file once in run_once(), for
-// counting its instructions with callgrind.
+// `decode_bench --once ours|filtered|expat|json|json-filtered FILE|builtin` decodes the file
+// (or the built-in JSON listing) once in run_once(), for counting its instructions with
+// callgrind.
 #include "json_decode.h"
 #include "wire_decode.h"
 
@@ -225,6 +226,16 @@ int expat_seconds(int count, char** paths) {
 __attribute__((noinline)) bool run_once(const std::string& kind, const std::string& bytes,
                                         const XmlRpc::XmlRpcFilter& filter) {
   if (kind == "expat") return expat_alone(bytes, kPiece);
+  if (kind == "json" || kind == "json-filtered") {
+    const XmlRpc::XmlRpcFilter listing = json_listing_filter();
+    XmlRpc::XmlRpcValue result;
+    XmlRpc::detail::JsonResponse response(result, kind == "json" ? nullptr : &listing);
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+      response.feed(bytes.data() + at, std::min(kPiece, bytes.size() - at));
+    }
+    std::string error;
+    return response.finish(error);
+  }
   XmlRpc::XmlRpcValue result;
   std::string error;
   return decode_pieces(bytes, kind == "filtered" ? &filter : nullptr, result, error);
@@ -236,7 +247,10 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--expat-seconds") return expat_seconds(argc - 2, argv + 2);
   if (argc == 4 && std::string(argv[1]) == "--once") {
     const XmlRpc::XmlRpcFilter filter = listing_filter();
-    return run_once(argv[2], read_file(argv[3]), filter) ? 0 : 1;
+    // "builtin": the bugzilla.mozilla.org-shaped listing the JSON cases decode.
+    const std::string bytes =
+        std::string(argv[3]) == "builtin" ? json_reply() : read_file(argv[3]);
+    return run_once(argv[2], bytes, filter) ? 0 : 1;
   }
   const char* path = std::getenv("BENCH_REPLY");
   if (path == nullptr) {

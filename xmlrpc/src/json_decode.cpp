@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace XmlRpc {
 namespace detail {
@@ -86,21 +87,16 @@ bool plain_key(const ondemand::field& field, std::string_view& key) {
   }
 }
 
-// A string value without escapes, as nearly every text of a listing is, is its own text: it
-// is read in place instead of being unescaped into simdjson's string buffer first, which
-// would write every text twice. The token runs to the next structural character, so its
-// closing quote is its last byte but for spaces. (A document that is one string takes the
-// usual way.)
-bool plain_string(ondemand::value& value, std::string_view& text) {
+// A string value's token: from its opening quote to its closing one, which is the token's
+// last byte but for spaces (a token runs to the next structural character). Empty for a
+// document that is one string: that takes simdjson's usual way.
+std::string_view string_token(ondemand::value& value) {
   std::string_view token = value.raw_json_token();
   while (!token.empty() && is_json_space(token.back())) token.remove_suffix(1);
-  if (token.size() < 2 || token.front() != '"' || token.back() != '"') return false;
-  token = token.substr(1, token.size() - 2);
-  if (std::memchr(token.data(), '\\', token.size()) != nullptr) return false;
-  text = token;
-  return true;
+  if (token.size() < 2 || token.front() != '"' || token.back() != '"') return {};
+  return token;
 }
-bool plain_string(ondemand::document&, std::string_view&) { return false; }
+std::string_view string_token(ondemand::document&) { return {}; }
 
 // simdjson 3.0.1's on-demand parser takes its string buffer (and, in builds with its
 // development checks, a table of positions) with new(std::nothrow) and never checks them: out
@@ -148,6 +144,7 @@ public:
   bool decode(ondemand::parser& parser, const char* data, size_t size, size_t allocated,
               XmlRpcValue& result, bool& is_fault) {
     if (parser.capacity() < size) allocate_or_throw(parser, size);
+    parser_ = &parser;
     ondemand::document document;
     if (!ok(parser.iterate(data, size, allocated).get(document))) return false;
     ondemand::json_type type;
@@ -302,18 +299,35 @@ private:
     return true;
   }
 
+  // A text is read where it stands in the body when it has no escapes, as nearly every text
+  // of a listing; otherwise it is unescaped into a buffer reused for every text. simdjson's
+  // own way writes each text to fresh memory, which costs more than reading it.
+  template <class Source>
+  bool read_string(Source& source, std::string_view& text) {
+    const std::string_view token = string_token(source);
+    if (token.empty()) return ok(source.get_string().get(text));
+    ondemand::raw_json_string raw;  // moves on past the string, nothing copied
+    if (!ok(source.get_raw_json_string().get(raw))) return false;
+    const std::string_view inside = token.substr(1, token.size() - 2);
+    if (std::memchr(inside.data(), '\\', inside.size()) == nullptr) {
+      text = inside;
+      return true;
+    }
+    // Unescaped, a text is never longer than its token.
+    if (unescaped_.size() < token.size() + simdjson::SIMDJSON_PADDING) {
+      unescaped_.resize(token.size() + simdjson::SIMDJSON_PADDING);
+    }
+    uint8_t* end = unescaped_.data();
+    return ok(parser_->unescape(raw, end).get(text));
+  }
+
   // A value or a whole document that is one scalar.
   template <class Source>
   bool read_scalar(Source& source, ondemand::json_type type, XmlRpcValue& out) {
     switch (type) {
       case ondemand::json_type::string: {
         std::string_view text;
-        if (plain_string(source, text)) {
-          ondemand::raw_json_string passed;  // moves on past the string, nothing copied
-          if (!ok(source.get_raw_json_string().get(passed))) return false;
-        } else if (!ok(source.get_string().get(text))) {
-          return false;
-        }
+        if (!read_string(source, text)) return false;
         append_usable_utf8(out.asString(), text.data(), text.size());
         return true;
       }
@@ -368,6 +382,8 @@ private:
   const Node* filter_;
   std::string error_;
   std::string name_;  // the member name being read, when it had to be unescaped and repaired
+  ondemand::parser* parser_ = nullptr;  // the one reading the body
+  std::vector<uint8_t> unescaped_;      // the text being read, when it had escapes
   MemberNameCache names_;
   // The members read so far of each object being read, by nesting level, reused from object
   // to object: each struct is then made with exactly the room it needs, at once.
