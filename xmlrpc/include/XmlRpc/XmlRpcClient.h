@@ -75,7 +75,9 @@ public:
   // lastFailure().location). `result` receives the JSON reply as a value (what the reply
   // filter keeps of it); a REST error object ({"error": true, "code": N, "message": text},
   // under any status) gives a struct with "faultCode" and "faultString", like a fault.
-  // Another status than 2xx, or a body that is not JSON, is kReceiveFailed.
+  // Another status than 2xx, or a body that is not JSON, is kReceiveFailed. The client keeps
+  // the room a reply of up to 4 MiB needed for its next one (the replies of one listing come
+  // one after another); what a larger reply needed is given back once it is decoded.
   int executeRest(const RestRequest& request, XmlRpcValue& result);
   // The bytes of the request line the call would send ("GET <target> HTTP/1.1"; "POST ..."
   // for a POST), without its line end: servers refuse lines beyond about 8,190 bytes, so
