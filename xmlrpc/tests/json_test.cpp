@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <new>
 #include <string>
 
 using XmlRpc::XmlRpcFilter;
@@ -87,6 +89,8 @@ TEST(JsonDecode, OneScratchForRepliesInTurn) {
   for (size_t i = 0; i < sizeof(valid); ++i) {
     XmlRpcValue result;
     JsonResponse response(result, nullptr, &scratch);
+    // An announced size beyond any memory is refused before anything is asked of it.
+    EXPECT_THROW(response.expect(SIZE_MAX / 2), std::bad_alloc);
     for (size_t at = 0; at < replies[i].size(); at += 1000) {
       response.feed(replies[i].data() + at, std::min<size_t>(1000, replies[i].size() - at));
     }
