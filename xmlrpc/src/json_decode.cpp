@@ -440,14 +440,17 @@ struct JsonScratch::Parts {
     size += count;
   }
 
+  void release_body() noexcept {
+    std::free(body);
+    body = nullptr;
+    size = 0;
+    room = 0;
+  }
+
   // Ready for the next reply, keeping the room of a usual one.
   void reset() noexcept {
     size = 0;
-    if (room > kKeptRoom) {
-      std::free(body);
-      body = nullptr;
-      room = 0;
-    }
+    if (room > kKeptRoom) release_body();
     if (parser && parser->capacity() > kKeptRoom) parser.reset();
   }
 
@@ -498,6 +501,7 @@ bool JsonResponse::finish(std::string& error, bool* is_fault) {
       error = decoder.error();
       return false;
     }
+    scratch_.release_body();  // so that the body is not held twice over
     const size_t repaired_size = repaired.size();
     repaired.resize(repaired_size + simdjson::SIMDJSON_PADDING, ' ');
     Decoder again(filter_);
