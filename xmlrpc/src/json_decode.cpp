@@ -432,6 +432,7 @@ struct JsonScratch::Parts {
   }
 
   void append(const char* data, size_t count) {
+    if (count == 0) return;  // an empty piece: there may be no block to copy into yet
     if (count > room - size) {
       if (count > SIZE_MAX / 4 - size) throw std::bad_alloc();
       reserve(std::max({size + count, room * 2, kFirstRoom}));
