@@ -145,7 +145,7 @@ int32_t get_issue_list(const RequestContext& context, const char* filter,
     } else {
       caption = kCaptionGetComments;
       XmlRpcValue parameters = comments_parameters(bugs, count);
-      found.clear();  // what the records took is theirs: the comments can have its room
+      found.clear();  // done with: the records hold their copies, the comments get its room
       XmlRpcValue comments;
       session.client().setReplyFilter(&comments_filter);
       code = session.call("Bug.comments", std::move(parameters), comments);
