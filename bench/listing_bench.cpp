@@ -4,9 +4,9 @@
 // Prints one JSON line; a listing's record_bytes (the bytes of every field handed out) lets
 // the caller check that another client read the same.
 #include "issue_plugin_exports.h"
+#include "process_cpu.h"
 
 #include <dlfcn.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,13 +17,6 @@
 #include <string>
 
 namespace {
-
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The peak resident size of this process image (VmHWM). Not getrusage's ru_maxrss: Linux
 // carries that over from the parent that started us, so a large parent would show as ours.

@@ -3,11 +3,11 @@
 // as long as one. Each round starts from no sessions (Initialize ... Uninitialize), so every
 // listing signs in as well. Prints a table, then one JSON line with the figures.
 #include "plugin_calls.h"
+#include "process_cpu.h"
 #include "plugin_loader.h"
 #include "reply_values.h"
 #include "test_server.h"
 
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,14 +32,6 @@ using test_support::TestServer;
 
 const int kUserCounts[] = {1, 2, 4, 8};
 const double kServerDelaySeconds = 0.5;
-
-// User + system time of the whole process: the plug-in's threads, not the python server.
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The machine's count of connections dropped because a listening socket's queue was full
 // (ListenOverflows in /proc/net/netstat; any process's sockets), -1 when unknown. The python
