@@ -115,6 +115,22 @@ Outcome call_failure(Export e, int described_code, const std::string& message) {
   return Outcome{};
 }
 
+// Fault 410, "log in first", on a call, and what the export then reports: a session the
+// export's first call made and a later call reuses is renewed once on 410 and the call
+// repeated, which the injection lets through.
+XmlRpcValue login_required_fault() {
+  XmlRpcValue fault;
+  fault["code"] = 410;
+  fault["string"] = "You must log in before using this part of Bugzilla.";
+  return fault;
+}
+
+Outcome after_login_required(Export e, const std::string& method) {
+  const bool reused = method != "User.login" && method != methods_of(e)[1];
+  return reused ? success()
+                : call_failure(e, 410, login_required_fault()["string"].toText());
+}
+
 Outcome receive_failure(Export e, const std::string& method) {
   return call_failure(e, 204,
                       caption_of(e, method) + " failed to receive response from Bugzilla server");
@@ -266,14 +282,7 @@ std::vector<Row> wire_fault_rows() {
       other_document["body"] = "<?xml version=\"1.0\"?><html><body>Bugzilla</body></html>";
       add("other_xml", "raw", other_document, lost);
 
-      XmlRpcValue fault;
-      fault["code"] = 410;
-      fault["string"] = "You must log in before using this part of Bugzilla.";
-      // A session the export's first call made and a later call reuses is renewed once
-      // on 410 and the call repeated, which the injection lets through.
-      const bool reused = method != "User.login" && method != methods_of(e)[1];
-      add("fault_410", "fault", fault,
-          reused ? success() : call_failure(e, 410, fault["string"].toText()));
+      add("fault_410", "fault", login_required_fault(), after_login_required(e, method));
       XmlRpcValue client_fault;
       client_fault["code"] = "Client";
       client_fault["string"] = "Bad request.";
@@ -489,12 +498,7 @@ std::vector<Row> rest_rows() {
           rest_refusal(e, method,
                        "302: a redirect to https://elsewhere.example/bugzilla/, which is not "
                        "followed"));
-      XmlRpcValue fault;
-      fault["code"] = 410;
-      fault["string"] = "You must log in before using this part of Bugzilla.";
-      const bool reused = method != "User.login" && method != methods_of(e)[1];
-      add("fault_410", "fault", fault,
-          reused ? success() : call_failure(e, 410, fault["string"].toText()));
+      add("fault_410", "fault", login_required_fault(), after_login_required(e, method));
     }
   }
   // JSON of the wrong kind where the plug-in reads: as unreadable as over XML-RPC.
